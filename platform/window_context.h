@@ -92,6 +92,8 @@ class WindowContext : public QObject {
   int stack_size() const { return stack_size_; }
   ThreadCodes& codes() { return codes_; }
   const GlobalServices& services() const { return services_; }
+  // For the main thread's context, made before the services exist.
+  void SetServices(GlobalServices services) { services_ = services; }
   WindowHost* host() const { return host_; }
 
   // The thread start hook.
