@@ -105,7 +105,10 @@ void IniFile::Set(const QString& section, const QString& entry,
       return;
     }
   }
-  s->lines.push_back({entry, clean.trimmed()});
+  // New entries go after the section's last entry, before trailing blanks.
+  auto at = s->lines.end();
+  while (at != s->lines.begin() && std::prev(at)->key.isEmpty()) --at;
+  s->lines.insert(at, {entry, clean.trimmed()});
 }
 
 void IniFile::Remove(const QString& section, const QString& entry) {
