@@ -84,6 +84,10 @@ void MainFrame::CreateMenus() {
       case MenuKind::kMenu:
         menu = menuBar()->addMenu(tr(entry.text));
         actions_.insert(entry.number, menu->menuAction());
+        // However the menu was opened (from the bar, by keyboard, on its
+        // own), the item under the cursor names itself in the first section.
+        connect(menu, &QMenu::hovered, this,
+                [this](QAction* item) { sections_[0]->setText(item->statusTip()); });
         break;
       case MenuKind::kSeparator:
         menu->addSeparator();
