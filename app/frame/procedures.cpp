@@ -13,8 +13,8 @@ void RunPlaceholder(ThreadContext& context) {
   auto* content = new QWidget;
   content->setAttribute(Qt::WA_DeleteOnClose);
   content->setWindowTitle(context.procedure());
-  content->resize(320, 200);
   QMdiSubWindow* window = context.host()->AddChildWindow(content);
+  window->resize(320, 200);
   context.OpenWindow(window, QString(), true, QString());
   window->show();
 }
