@@ -24,7 +24,9 @@
 // Window life cycle (OpenWindow): announce the procedure name to the error
 // manager, restore the window's place from its settings section, give it the
 // program icon when it has none, bind F1 to its help topic; when the window
-// closes, save its place and withdraw the procedure name.
+// is asked to close, save its place (also when the window then refuses to
+// close: the place is still right); when it is destroyed, withdraw the
+// procedure name.
 #pragma once
 
 #include <QObject>
