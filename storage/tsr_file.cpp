@@ -219,7 +219,12 @@ int TsrFile::Validate(bool wait) {
   if (header_current_) return 0;
   // [shared: take the reader slot or the writer byte here]
   header_current_ = true;
-  if (!shared() && header_.HasMagic() && log_map_.empty()) return 0;
+  // Nobody else writes a file we do not share; but a writer never works on
+  // a prepared file, and a reader of one rereads until it is repaired.
+  if (!shared() && header_.HasMagic() && log_map_.empty() &&
+      committed_.log_start == committed_.log_end) {
+    return 0;
+  }
 
   FileHeader stored;
   size_t got = 0;
