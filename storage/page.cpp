@@ -234,6 +234,7 @@ void TsrPage::Link(TsrRecord* record) {
   record->left_ = record->right_ = sentinel_;
   record->parent_ = parent;
   record->weight_ = 1;
+  record->page_ = this;
   if (parent == nullptr) {
     root_ = record;
     return;
@@ -253,7 +254,8 @@ void TsrPage::Insert(std::unique_ptr<TsrRecord> record) {
 }
 
 std::unique_ptr<TsrRecord> TsrPage::Remove(TsrRecord* record) {
-  Check(record != nullptr && record->linked() && FindLE(record->key()) == record,
+  Check(record != nullptr && record->page_ == this && record->linked() &&
+            FindLE(record->key()) == record,
         kFailureNotInPage);
   TsrRecord* l = record->left_;
   TsrRecord* r = record->right_;
@@ -280,6 +282,7 @@ std::unique_ptr<TsrRecord> TsrPage::Remove(TsrRecord* record) {
   }
   record->left_ = record->right_ = record->parent_ = nullptr;
   record->weight_ = 0;
+  record->page_ = nullptr;
   estimate -= Cost(*record);
   return std::unique_ptr<TsrRecord>(record);
 }
@@ -299,8 +302,13 @@ void TsrPage::MoveAllTo(TsrPage* to) {
   Check(to->count() == 0 && to->level == level, kFailureSplitTooFew);
   to->root_ = root_;
   root_ = sentinel_;
+  to->Adopt();
   estimate = ComputeEstimate();
   to->estimate = to->ComputeEstimate();
+}
+
+void TsrPage::Adopt() {
+  for (TsrRecord* r = First(); r != nullptr; r = Next(r)) r->page_ = this;
 }
 
 void TsrPage::SplitInto(TsrPage* to) {
@@ -313,6 +321,8 @@ void TsrPage::SplitInto(TsrPage* to) {
   if (!Empty(to->root_)) to->root_->parent_ = nullptr;
   middle->left_ = middle->right_ = middle->parent_ = nullptr;
   middle->weight_ = 0;
+  middle->page_ = nullptr;
+  to->Adopt();
   (count() < to->count() ? this : to)->Link(middle);
   estimate = ComputeEstimate();
   to->estimate = to->ComputeEstimate();
@@ -332,7 +342,7 @@ bool TsrPage::Verify() const {
     const TsrRecord* prev = nullptr;
     uint32_t Walk(const TsrRecord* n, const TsrRecord* parent) {
       if (page->Empty(n)) return 0;
-      if (n->parent_ != parent) ok = false;
+      if (n->parent_ != parent || n->page_ != page) ok = false;
       const uint32_t wl = Walk(n->left_, n);
       if (prev != nullptr && CompareKeys(prev->key(), n->key()) >= 0) ok = false;
       prev = n;
@@ -415,6 +425,7 @@ TsrRecord* TsrPage::BuildBalanced(
   TsrRecord* n = records[mid].release();
   n->parent_ = parent;
   n->weight_ = static_cast<uint32_t>(hi - lo);
+  n->page_ = this;
   n->left_ = BuildBalanced(records, lo, mid, n);
   n->right_ = BuildBalanced(records, mid + 1, hi, n);
   return n;

@@ -28,6 +28,7 @@
 //  4. A decoded page is perfectly balanced: of n records the left subtree
 //     holds the first n / 2, then the root, then the rest.
 //  5. Every cursor in the page's cursor list stands on this page.
+//  6. Every record of the tree names this page as its page.
 //
 // Insertion rebalances on the way up: at node N with subtrees A and B, if B
 // is heavier than A and B's right subtree weighs at least A, rotate left;
@@ -156,6 +157,7 @@ class TsrPage {
   TsrRecord* RotateRight(TsrRecord* n);
   TsrRecord* Rebalance(TsrRecord* n);
   void Link(TsrRecord* record);  // insertion without the estimate
+  void Adopt();                  // sets every record's page to this one
   TsrRecord* BuildBalanced(std::vector<std::unique_ptr<TsrRecord>>& records,
                            size_t lo, size_t hi, TsrRecord* parent);
   static uint32_t Weight(const TsrRecord* r);

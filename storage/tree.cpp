@@ -153,7 +153,12 @@ void TsrTree::SplitIfNeeded(TsrPage* page) {
 void TsrTree::Delete(TsrRecord* record) {
   Check(store_->InWriteIntent(), kFailureDeleteReadIntent);
   // The smallest record anchors the leftmost path; it is never deleted.
-  Check(record != nullptr && record->key_size() > 0, kFailureNotInPage);
+  Check(record != nullptr && record->key_size() > 0 &&
+            record->page() != nullptr && record->page()->level == 0,
+        kFailureNotInPage);
+  // Dirty before the descent below, so the cache cannot drop the page (and
+  // the record with it) on the way down; it is about to change anyway.
+  Touch(record->page());
   std::unique_ptr<TsrRecord> owned = RemoveAt(record->key(), record, 0, 0);
 }
 
