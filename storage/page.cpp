@@ -158,13 +158,12 @@ uint32_t TsrPage::ComputeEstimate() const {
   return e;
 }
 
-bool TsrPage::NeedsSplit() const {
-  if (estimate <= kSplitHardLimit &&
-      (estimate <= kSplitSoftLimit || count() <= kSplitMinRecords)) {
-    return false;
-  }
-  return true;
+bool TsrPage::SplitDue(uint32_t estimate, size_t count) {
+  return estimate > kSplitHardLimit ||
+         (estimate > kSplitSoftLimit && count > kSplitMinRecords);
 }
+
+bool TsrPage::NeedsSplit() const { return SplitDue(estimate, count()); }
 
 // --- balanced tree -----------------------------------------------------------
 
@@ -323,9 +322,23 @@ void TsrPage::SplitInto(TsrPage* to) {
   middle->weight_ = 0;
   middle->page_ = nullptr;
   to->Adopt();
-  (count() < to->count() ? this : to)->Link(middle);
   estimate = ComputeEstimate();
   to->estimate = to->ComputeEstimate();
+  // The middle record goes to the page holding fewer records (the new one
+  // on a tie) -- unless that page would then need a split of its own while
+  // the other would not. Without that exception a page of three large
+  // entries ["", X, B] where X and B cannot share a page splits into [""]
+  // and [X, B], which splits again, and the root receives ["", X, B] once
+  // more: the splits would never end.
+  TsrPage* preferred = count() < to->count() ? this : to;
+  TsrPage* other = preferred == this ? to : this;
+  const uint32_t cost = Cost(*middle);
+  auto would_split = [&](const TsrPage* p) {
+    return SplitDue(p->estimate + cost, p->count() + 1);
+  };
+  if (would_split(preferred) && !would_split(other)) preferred = other;
+  preferred->Link(middle);
+  preferred->estimate += cost;
 }
 
 void TsrPage::DetachCursors() {

@@ -100,6 +100,7 @@ class TsrPage {
   uint32_t ComputeEstimate() const;
   // True when the estimate calls for a split (the thresholds above).
   bool NeedsSplit() const;
+  static bool SplitDue(uint32_t estimate, size_t count);
 
   // Links `record` into the tree, raising the estimate by its cost. An equal
   // key is internal failure 706 (the record is then freed and the page is
@@ -117,7 +118,8 @@ class TsrPage {
   void MoveAllTo(TsrPage* to);
   // Splits at the root record of the tree: the records after it go to `to`
   // (an empty page of the same level), then the root record goes into this
-  // page when it holds fewer records than `to`, else into `to`. Both
+  // page when it holds fewer records than `to`, else into `to` -- unless
+  // the chosen page would then need a split and the other would not. Both
   // estimates are recomputed. Needs at least 2 records (failure 1364).
   void SplitInto(TsrPage* to);
 

@@ -17,6 +17,7 @@ constexpr int kFailureInsertReadIntent = 1194;
 constexpr int kFailureDeleteReadIntent = 1203;
 constexpr int kFailureNotInPage = 780;
 constexpr int kFailureSplitTooFew = 1364;
+constexpr int kMaxLevels = 40;
 
 }  // namespace
 
@@ -131,6 +132,9 @@ void TsrTree::SplitIfNeeded(TsrPage* page) {
   TsrPage* fresh = store_->NewPage(page->level);
   Touch(fresh);
   if (store_->GetRootPage() == page) {
+    // Each root split adds a level; a tree this tall means splits that
+    // cannot settle, which must end in a failure, not a stack overflow.
+    Check(page->level < kMaxLevels, kFailureSplitTooFew);
     // The root keeps its unit: its records move down into the new page and
     // the root becomes the index above it.
     page->MoveAllTo(fresh);
