@@ -158,13 +158,12 @@ uint32_t TsrPage::ComputeEstimate() const {
   return e;
 }
 
-bool TsrPage::NeedsSplit() const {
-  if (estimate <= kSplitHardLimit &&
-      (estimate <= kSplitSoftLimit || count() <= kSplitMinRecords)) {
-    return false;
-  }
-  return true;
+bool TsrPage::SplitDue(uint32_t estimate, size_t count) {
+  return estimate > kSplitHardLimit ||
+         (estimate > kSplitSoftLimit && count > kSplitMinRecords);
 }
+
+bool TsrPage::NeedsSplit() const { return SplitDue(estimate, count()); }
 
 // --- balanced tree -----------------------------------------------------------
 
@@ -234,6 +233,7 @@ void TsrPage::Link(TsrRecord* record) {
   record->left_ = record->right_ = sentinel_;
   record->parent_ = parent;
   record->weight_ = 1;
+  record->page_ = this;
   if (parent == nullptr) {
     root_ = record;
     return;
@@ -253,7 +253,8 @@ void TsrPage::Insert(std::unique_ptr<TsrRecord> record) {
 }
 
 std::unique_ptr<TsrRecord> TsrPage::Remove(TsrRecord* record) {
-  Check(record != nullptr && record->linked() && FindLE(record->key()) == record,
+  Check(record != nullptr && record->page_ == this && record->linked() &&
+            FindLE(record->key()) == record,
         kFailureNotInPage);
   TsrRecord* l = record->left_;
   TsrRecord* r = record->right_;
@@ -280,6 +281,7 @@ std::unique_ptr<TsrRecord> TsrPage::Remove(TsrRecord* record) {
   }
   record->left_ = record->right_ = record->parent_ = nullptr;
   record->weight_ = 0;
+  record->page_ = nullptr;
   estimate -= Cost(*record);
   return std::unique_ptr<TsrRecord>(record);
 }
@@ -299,8 +301,13 @@ void TsrPage::MoveAllTo(TsrPage* to) {
   Check(to->count() == 0 && to->level == level, kFailureSplitTooFew);
   to->root_ = root_;
   root_ = sentinel_;
+  to->Adopt();
   estimate = ComputeEstimate();
   to->estimate = to->ComputeEstimate();
+}
+
+void TsrPage::Adopt() {
+  for (TsrRecord* r = First(); r != nullptr; r = Next(r)) r->page_ = this;
 }
 
 void TsrPage::SplitInto(TsrPage* to) {
@@ -313,9 +320,25 @@ void TsrPage::SplitInto(TsrPage* to) {
   if (!Empty(to->root_)) to->root_->parent_ = nullptr;
   middle->left_ = middle->right_ = middle->parent_ = nullptr;
   middle->weight_ = 0;
-  (count() < to->count() ? this : to)->Link(middle);
+  middle->page_ = nullptr;
+  to->Adopt();
   estimate = ComputeEstimate();
   to->estimate = to->ComputeEstimate();
+  // The middle record goes to the page holding fewer records (the new one
+  // on a tie) -- unless that page would then need a split of its own while
+  // the other would not. Without that exception a page of three large
+  // entries ["", X, B] where X and B cannot share a page splits into [""]
+  // and [X, B], which splits again, and the root receives ["", X, B] once
+  // more: the splits would never end.
+  TsrPage* preferred = count() < to->count() ? this : to;
+  TsrPage* other = preferred == this ? to : this;
+  const uint32_t cost = Cost(*middle);
+  auto would_split = [&](const TsrPage* p) {
+    return SplitDue(p->estimate + cost, p->count() + 1);
+  };
+  if (would_split(preferred) && !would_split(other)) preferred = other;
+  preferred->Link(middle);
+  preferred->estimate += cost;
 }
 
 void TsrPage::DetachCursors() {
@@ -332,7 +355,7 @@ bool TsrPage::Verify() const {
     const TsrRecord* prev = nullptr;
     uint32_t Walk(const TsrRecord* n, const TsrRecord* parent) {
       if (page->Empty(n)) return 0;
-      if (n->parent_ != parent) ok = false;
+      if (n->parent_ != parent || n->page_ != page) ok = false;
       const uint32_t wl = Walk(n->left_, n);
       if (prev != nullptr && CompareKeys(prev->key(), n->key()) >= 0) ok = false;
       prev = n;
@@ -415,6 +438,7 @@ TsrRecord* TsrPage::BuildBalanced(
   TsrRecord* n = records[mid].release();
   n->parent_ = parent;
   n->weight_ = static_cast<uint32_t>(hi - lo);
+  n->page_ = this;
   n->left_ = BuildBalanced(records, lo, mid, n);
   n->right_ = BuildBalanced(records, mid + 1, hi, n);
   return n;

@@ -28,6 +28,7 @@
 //  4. A decoded page is perfectly balanced: of n records the left subtree
 //     holds the first n / 2, then the root, then the rest.
 //  5. Every cursor in the page's cursor list stands on this page.
+//  6. Every record of the tree names this page as its page.
 //
 // Insertion rebalances on the way up: at node N with subtrees A and B, if B
 // is heavier than A and B's right subtree weighs at least A, rotate left;
@@ -99,6 +100,7 @@ class TsrPage {
   uint32_t ComputeEstimate() const;
   // True when the estimate calls for a split (the thresholds above).
   bool NeedsSplit() const;
+  static bool SplitDue(uint32_t estimate, size_t count);
 
   // Links `record` into the tree, raising the estimate by its cost. An equal
   // key is internal failure 706 (the record is then freed and the page is
@@ -116,7 +118,8 @@ class TsrPage {
   void MoveAllTo(TsrPage* to);
   // Splits at the root record of the tree: the records after it go to `to`
   // (an empty page of the same level), then the root record goes into this
-  // page when it holds fewer records than `to`, else into `to`. Both
+  // page when it holds fewer records than `to`, else into `to` -- unless
+  // the chosen page would then need a split and the other would not. Both
   // estimates are recomputed. Needs at least 2 records (failure 1364).
   void SplitInto(TsrPage* to);
 
@@ -156,6 +159,7 @@ class TsrPage {
   TsrRecord* RotateRight(TsrRecord* n);
   TsrRecord* Rebalance(TsrRecord* n);
   void Link(TsrRecord* record);  // insertion without the estimate
+  void Adopt();                  // sets every record's page to this one
   TsrRecord* BuildBalanced(std::vector<std::unique_ptr<TsrRecord>>& records,
                            size_t lo, size_t hi, TsrRecord* parent);
   static uint32_t Weight(const TsrRecord* r);

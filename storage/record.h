@@ -18,8 +18,8 @@
 //  2. A record linked into a page's balanced tree has weight >= 1 (the number
 //     of records in its subtree); its empty subtrees are the file's sentinel,
 //     which has weight 0 and whose links are never written. An unlinked
-//     record has weight 0 and null links, so "weight() > 0" means "stands in
-//     a loaded page".
+//     record has weight 0, null links and no page, so "weight() > 0" means
+//     "stands in the loaded page page()".
 //  3. Every cursor standing on a record is in the record's cursor list; when
 //     the record is freed each such cursor keeps a copy of the key and stands
 //     on nothing.
@@ -75,6 +75,8 @@ class TsrRecord {
   // Weight in its page's balanced tree; 0 when it stands in no page.
   uint32_t weight() const { return weight_; }
   bool linked() const { return weight_ > 0; }
+  // The loaded page it stands in, or nullptr.
+  TsrPage* page() const { return page_; }
 
   int32_t child = 0;  // index entries: unit of the child page
 
@@ -91,6 +93,7 @@ class TsrRecord {
   TsrRecord* right_ = nullptr;
   TsrRecord* parent_ = nullptr;
   uint32_t weight_ = 0;
+  TsrPage* page_ = nullptr;  // set exactly while linked
 
   TsrCursor* cursors_ = nullptr;  // head of the cursors standing on it
 };

@@ -17,6 +17,7 @@ constexpr int kFailureInsertReadIntent = 1194;
 constexpr int kFailureDeleteReadIntent = 1203;
 constexpr int kFailureNotInPage = 780;
 constexpr int kFailureSplitTooFew = 1364;
+constexpr int kMaxLevels = 40;
 
 }  // namespace
 
@@ -131,6 +132,9 @@ void TsrTree::SplitIfNeeded(TsrPage* page) {
   TsrPage* fresh = store_->NewPage(page->level);
   Touch(fresh);
   if (store_->GetRootPage() == page) {
+    // Each root split adds a level; a tree this tall means splits that
+    // cannot settle, which must end in a failure, not a stack overflow.
+    Check(page->level < kMaxLevels, kFailureSplitTooFew);
     // The root keeps its unit: its records move down into the new page and
     // the root becomes the index above it.
     page->MoveAllTo(fresh);
@@ -153,7 +157,12 @@ void TsrTree::SplitIfNeeded(TsrPage* page) {
 void TsrTree::Delete(TsrRecord* record) {
   Check(store_->InWriteIntent(), kFailureDeleteReadIntent);
   // The smallest record anchors the leftmost path; it is never deleted.
-  Check(record != nullptr && record->key_size() > 0, kFailureNotInPage);
+  Check(record != nullptr && record->key_size() > 0 &&
+            record->page() != nullptr && record->page()->level == 0,
+        kFailureNotInPage);
+  // Dirty before the descent below, so the cache cannot drop the page (and
+  // the record with it) on the way down; it is about to change anyway.
+  Touch(record->page());
   std::unique_ptr<TsrRecord> owned = RemoveAt(record->key(), record, 0, 0);
 }
 

@@ -46,9 +46,11 @@ class TsrRecord;
 
 inline constexpr int kFailureBadDescent = 1365;
 
-// Longest key the tree accepts: an index page must be able to hold a
-// single entry (13 + K + 9 <= 15094).
-inline constexpr size_t kMaxKeyLength = 15072;
+// Longest key the tree accepts. The leftmost index page of every level
+// holds the empty-key entry, and a root that splits gets that entry plus
+// one for the key that went right; unless the two fit together
+// (13 + 9 + (K + 9) <= 15094) the root would split again forever.
+inline constexpr size_t kMaxKeyLength = 15063;
 
 class TsrTree {
  public:
