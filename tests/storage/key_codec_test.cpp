@@ -116,7 +116,7 @@ std::vector<T> PowerBoundaries() {
     U p = static_cast<U>(U{1} << k);
     for (U x : {U(p - 1), p, U(p + 1)}) {
       v.push_back(static_cast<T>(x));
-      if constexpr (std::is_signed_v<T>) v.push_back(static_cast<T>(-static_cast<T>(x)));
+      if constexpr (std::is_signed_v<T>) v.push_back(static_cast<T>(static_cast<U>(U{0} - x)));
     }
   }
   return v;
