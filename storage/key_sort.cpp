@@ -76,6 +76,7 @@ Status RunStore::Append(const void* data, size_t n) {
   const uint8_t* p = static_cast<const uint8_t*>(data);
   if (!file_) {
     if (size_ + n <= kMemoryArea) {
+      if (memory_.capacity() == 0) memory_.reserve(kMemoryArea);
       memory_.insert(memory_.end(), p, p + n);
       size_ += n;
       return Status::OK();
