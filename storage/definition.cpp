@@ -22,7 +22,7 @@ constexpr const char* kVersionText =
 constexpr const char* kKeyLengthText =
     "Key components are more than a total of 7526 bytes long";
 
-bool IsDecimalType(uint8_t type) { return type == kDecimal || type == kTypePDecimal; }
+bool IsDecimalType(uint8_t type) { return type == kDecimal || type == field_type::kPDecimal; }
 bool IsStringType(uint8_t type) {
   return type == kString || type == kCString || type == kPString;
 }
@@ -211,7 +211,7 @@ class Describer {
       def.external_name = OptionalText(key.external_name);
       def.attributes = static_cast<uint8_t>(key.attributes & 0x1F);
       if ((key.attributes & kKeyIndex) != 0) {
-        def.attributes |= key.components.empty() ? key_attr::kDynamic : key_attr::kIndex;
+        def.attributes |= key.components.empty() ? key_attr::kDynamicIndex : key_attr::kIndex;
       }
       for (const KeyComponent& c : key.components) {
         if (c.field == 0) return InvalidDescriptor();

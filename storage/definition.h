@@ -57,6 +57,7 @@
 #include <vector>
 
 #include "storage/declaration.h"
+#include "storage/field_types.h"
 #include "storage/status.h"
 
 namespace tessera {
@@ -78,23 +79,8 @@ inline constexpr uint32_t kMaxKeyComponentBytes = 7526;
 inline constexpr size_t kDefinitionBlockSize = 512;
 inline constexpr uint16_t kHighestDefinitionVersion = 2;
 
-// Type codes beyond the declaration's FieldType that a stored definition may
-// carry for a field lying over another.
-inline constexpr uint8_t kTypePDecimal = 11;
-
-// Key attribute byte of a definition.
-namespace key_attr {
-inline constexpr uint8_t kDuplicates = 1u << 0;
-inline constexpr uint8_t kOptional = 1u << 1;
-inline constexpr uint8_t kNoCase = 1u << 2;
-inline constexpr uint8_t kAsDeclared = 1u << 3;
-inline constexpr uint8_t kPrimary = 1u << 4;  // not compared
-inline constexpr uint8_t kIndex = 1u << 5;    // built on request
-inline constexpr uint8_t kDynamic = 1u << 6;  // index without components
-}  // namespace key_attr
-
 struct FieldDefinition {
-  uint8_t type = 0;  // FieldType code
+  uint8_t type = 0;  // field_type code
   uint32_t offset = 0;
   std::string name;
   uint32_t element_count = 1;
@@ -136,7 +122,7 @@ struct KeyDefinition {
 
   bool duplicates() const { return (attributes & key_attr::kDuplicates) != 0; }
   bool optional() const { return (attributes & key_attr::kOptional) != 0; }
-  bool nocase() const { return (attributes & key_attr::kNoCase) != 0; }
+  bool nocase() const { return (attributes & key_attr::kCaseInsensitive) != 0; }
   bool operator==(const KeyDefinition&) const = default;
 };
 

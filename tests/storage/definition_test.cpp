@@ -62,7 +62,7 @@ TEST(DescribeTest, ItemsTableDescription) {
   EXPECT_FALSE(def.fields[3].picture.has_value());
   ASSERT_EQ(def.keys.size(), 1u);
   EXPECT_EQ(def.keys[0].attributes,
-            key_attr::kDuplicates | key_attr::kOptional | key_attr::kNoCase);
+            key_attr::kDuplicates | key_attr::kOptional | key_attr::kCaseInsensitive);
   EXPECT_EQ(def.keys[0].parts.size(), 4u);
   EXPECT_EQ(def.keys[0].parts[3].field, 3);
   EXPECT_EQ(def.version(), 1);
@@ -255,7 +255,7 @@ TEST(DescribeTest, KeyAttributeBits) {
   d.keys.push_back(dynamic);
   const TableDefinition def = MustDescribe(d);
   EXPECT_EQ(def.keys[0].attributes, key_attr::kPrimary | key_attr::kIndex);
-  EXPECT_EQ(def.keys[1].attributes, key_attr::kDynamic);
+  EXPECT_EQ(def.keys[1].attributes, key_attr::kDynamicIndex);
 }
 
 // --- The stream --------------------------------------------------------------
