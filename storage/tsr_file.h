@@ -83,6 +83,8 @@ namespace tessera {
 class TsrFile final : public PageStore {
  public:
   explicit TsrFile(Env* env = Env::Default());
+  // Destroying an open file discards what was not committed, as a crash
+  // would; Close keeps it.
   ~TsrFile() override;
   TsrFile(const TsrFile&) = delete;
   TsrFile& operator=(const TsrFile&) = delete;

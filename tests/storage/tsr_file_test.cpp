@@ -434,6 +434,82 @@ TEST_F(TsrFileTest, InternalFailureLocksTheFileOutAndCloseWritesNothing) {
   EXPECT_EQ(Contents().size(), 300u) << "usable again after close";
 }
 
+// Each case damages or misuses an open file and expects the numbered
+// failure, reported as 90 and locking the file out.
+TEST_F(TsrFileTest, NumberedFailuresOfTheContainer) {
+  Fill(0, 500);
+  const auto good = ReadAll(path);
+  std::vector<uint8_t> buf(128);
+  struct Case {
+    const char* what;
+    uint32_t mode;
+    std::function<Status(TsrFile&, RawRecords&)> act;
+    int number;
+  } cases[] = {
+      {"read length not a multiple of 64", kExclusive,
+       [&](TsrFile& f, RawRecords&) {
+         return f.Guard([&] { f.ReadBlock(0, buf.data(), 100); return Status::OK(); });
+       }, 2272},
+      {"write length not a multiple of 64", kExclusive,
+       [&](TsrFile& f, RawRecords&) {
+         return f.Guard([&] { f.WriteBlock(0, buf.data(), 65); return Status::OK(); });
+       }, 2286},
+      {"exact read past the end", kExclusive,
+       [&](TsrFile& f, RawRecords&) {
+         return f.Guard([&] { f.ReadExact(f.header().EndOfData(), buf.data(), 128); return Status::OK(); });
+       }, 2172},
+      {"insert in read intent", kExclusive,
+       [&](TsrFile&, RawRecords& r) { return r.Insert(Bytes("new"), Bytes("x")); }, 1194},
+      {"delete in read intent", kExclusive,
+       [&](TsrFile&, RawRecords& r) { bool found; return r.Delete(Bytes(Key(1)), &found); }, 1203},
+      {"root needed but the header is gone", kShared,
+       [&](TsrFile& f, RawRecords& r) {
+         EXPECT_TRUE(f.EndOperation().ok());
+         WriteAll(path, std::vector<uint8_t>(100, 0));
+         std::vector<uint8_t> d;
+         bool found;
+         return r.Find(Bytes(Key(1)), &d, &found);
+       }, 1013},
+      {"block length does not fit its zone", kExclusive,
+       [&](TsrFile& f, RawRecords& r) {
+         auto bytes = ReadAll(path);
+         int64_t at = UnitOffset(f.header().root_unit);
+         bytes[at + 4] = 0x00;
+         bytes[at + 5] = 0x30;  // 12288 bytes: 48 units
+         WriteAll(path, bytes);
+         std::vector<uint8_t> d;
+         bool found;
+         return r.Find(Bytes(Key(1)), &d, &found);
+       }, 1477},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    WriteAll(path, good);
+    TsrFile f;
+    ASSERT_TRUE(f.Open(path, c.mode).ok());
+    RawRecords r(&f);
+    Status s = c.act(f, r);
+    EXPECT_EQ(s.code(), err::kFileSystemError);
+    EXPECT_EQ(s.os_error(), c.number);
+    EXPECT_EQ(f.failure(), c.number);
+    std::vector<uint8_t> d;
+    bool found;
+    EXPECT_EQ(r.Find(Bytes(Key(2)), &d, &found).os_error(), c.number) << "locked out";
+    EXPECT_TRUE(f.Close().ok());
+  }
+}
+
+TEST_F(TsrFileTest, DeleteRemovesTheOsFile) {
+  Fill(0, 10);
+  TsrFile f;
+  ASSERT_TRUE(f.Open(path, kExclusive).ok());
+  EXPECT_GT(f.Size(), 512u);
+  EXPECT_TRUE(f.Delete().ok());
+  EXPECT_FALSE(f.is_open());
+  EXPECT_EQ(f.Size(), 0u);
+  EXPECT_FALSE(Env::Default()->Exists(path));
+}
+
 // --- page moves and the cache -------------------------------------------------------
 
 TEST_F(TsrFileTest, MovesUpdateRootUnitOrExactlyOneParentEntry) {
