@@ -695,4 +695,18 @@ Status TsrFile::TakeSequenceNumber(std::array<uint8_t, 4>* number) {
   });
 }
 
+Status TsrFile::RaiseSequenceNumber(uint32_t at_least) {
+  return Guard([&] {
+    Check(!read_intent_, 1163);
+    Check(Validate(false) == 0, 1164);
+    Check(at_least < 0xFE000000u, 1173);
+    if (header_.SequenceValue() >= at_least) return Status::OK();
+    for (int i = 0; i < 4; ++i) {
+      header_.sequence[i] = static_cast<uint8_t>(at_least >> (24 - 8 * i));
+    }
+    dirty_ = true;
+    return Status::OK();
+  });
+}
+
 }  // namespace tessera
