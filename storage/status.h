@@ -44,7 +44,6 @@ inline constexpr int kFileNotFound = 2;
 inline constexpr int kPathNotFound = 3;
 inline constexpr int kTooManyOpenFiles = 4;
 inline constexpr int kAccessDenied = 5;
-inline constexpr int kRecordNotFound = 35;
 inline constexpr int kInvalidDataFile = 36;
 inline constexpr int kCreatesDuplicateKey = 40;
 inline constexpr int kBadFileName = 45;

@@ -100,7 +100,7 @@ class KeyTable {
   Status Fetch(uint32_t n, Buffer* out) {
     bool found = false;
     Status s = raw_.Find(DataKey(n), out, &found);
-    if (s.ok() && !found) return Status::Error(err::kRecordNotFound, "Record Not Found");
+    if (s.ok() && !found) return Status::Error(35, "Record Not Found");
     return s;
   }
 
