@@ -220,7 +220,15 @@ Status KeyBuild::InsertSorted(KeySort* sort) {
   TsrTree* tree = keys_->TreeOf(k_);
   const bool check = !layout_.duplicates() || !layout_.index();
   const bool in_file = !layout_.dynamic();
+  // When the build began by emptying the key, the only entry an item can
+  // meet is the one of the group of equal items just before it, so the
+  // check compares with that group instead of searching the tree. (With
+  // duplicates the key holds N: no two items can meet at all.)
+  const bool emptied = !in_file || (start_ == 1 && (layout_.index() || options_.full_build));
+  const size_t width = keys_->components_size(k_);
   std::vector<uint8_t> item(sort->item_size());
+  std::vector<uint8_t> group(width);  // components of the group before
+  uint32_t group_n = 0;               // its first record, 0 for none
   TableKeys::Entry entry;
   for (;;) {
     bool taken = false;
@@ -230,10 +238,19 @@ Status KeyBuild::InsertSorted(KeySort* sort) {
     keys_->EntryFromItem(k_, item.data(), &entry);
     const uint32_t n = GetBigEndian32(item.data() + item.size() - 4);
     if (check) {
-      if (TsrRecord* existing = tree->Find(entry.key)) {
-        if (TableKeys::RecordNumberOf(*existing) != n) {
-          duplicate_ = duplicate_ == 0 ? n : std::min(duplicate_, n);
+      uint32_t existing = 0;
+      if (!emptied) {
+        if (TsrRecord* r = tree->Find(entry.key)) existing = TableKeys::RecordNumberOf(*r);
+      } else if (!layout_.duplicates()) {
+        if (group_n != 0 && std::memcmp(group.data(), item.data(), width) == 0) {
+          existing = group_n;
+        } else {
+          std::memcpy(group.data(), item.data(), width);
+          group_n = n;
         }
+      }
+      if (existing != 0) {
+        if (existing != n) duplicate_ = duplicate_ == 0 ? n : std::min(duplicate_, n);
         continue;
       }
     }
