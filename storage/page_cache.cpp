@@ -21,15 +21,24 @@ PageCache::Entry* PageCache::EntryOf(const TsrPage* page) const {
 
 void PageCache::Link(Entry* e) {
   int c = ChainOf(e->page->unit);
+  e->chain_prev = nullptr;
   e->chain_next = chains_[c];
+  if (e->chain_next != nullptr) e->chain_next->chain_prev = e;
   chains_[c] = e;
 }
 
+void PageCache::Unchain(Entry* e) {
+  if (e->chain_prev != nullptr) {
+    e->chain_prev->chain_next = e->chain_next;
+  } else {
+    chains_[ChainOf(e->page->unit)] = e->chain_next;
+  }
+  if (e->chain_next != nullptr) e->chain_next->chain_prev = e->chain_prev;
+  e->chain_next = e->chain_prev = nullptr;
+}
+
 void PageCache::Unlink(Entry* e) {
-  Entry** p = &chains_[ChainOf(e->page->unit)];
-  while (*p != e) p = &(*p)->chain_next;
-  *p = e->chain_next;
-  e->chain_next = nullptr;
+  Unchain(e);
   (e->page->dirty ? dirty_ : clean_).erase(e->pos);
 }
 
@@ -65,9 +74,7 @@ void PageCache::MarkDirty(Entry* e) {
 }
 
 void PageCache::Rehome(Entry* e, int32_t unit) {
-  Entry** p = &chains_[ChainOf(e->page->unit)];
-  while (*p != e) p = &(*p)->chain_next;
-  *p = e->chain_next;
+  Unchain(e);
   e->page->unit = unit;
   Link(e);
 }

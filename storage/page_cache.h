@@ -48,6 +48,7 @@ class PageCache {
     std::vector<uint8_t> block;
     bool block_ready = false;
     Entry* chain_next = nullptr;
+    Entry* chain_prev = nullptr;  // unlinking needs no chain walk
     std::list<Entry*>::iterator pos;  // in the clean or dirty list
   };
 
@@ -91,6 +92,7 @@ class PageCache {
     return static_cast<int>(static_cast<uint32_t>(unit) % kChains);
   }
   void Link(Entry* e);
+  void Unchain(Entry* e);
   void Unlink(Entry* e);  // off its chain and its list
 
   std::array<Entry*, kChains> chains_{};

@@ -219,7 +219,12 @@ int TsrFile::Validate(bool wait) {
   if (header_current_) return 0;
   // [shared: take the reader slot or the writer byte here]
   header_current_ = true;
-  if (!shared() && header_.HasMagic() && log_map_.empty()) return 0;
+  // Nobody else writes a file we do not share; but a writer never works on
+  // a prepared file, and a reader of one rereads until it is repaired.
+  if (!shared() && header_.HasMagic() && log_map_.empty() &&
+      committed_.log_start == committed_.log_end) {
+    return 0;
+  }
 
   FileHeader stored;
   size_t got = 0;
@@ -685,6 +690,20 @@ Status TsrFile::TakeSequenceNumber(std::array<uint8_t, 4>* number) {
     Check(!read_intent_, 1163);
     Check(Validate(false) == 0, 1164);
     *number = header_.NextSequence();
+    dirty_ = true;
+    return Status::OK();
+  });
+}
+
+Status TsrFile::RaiseSequenceNumber(uint32_t at_least) {
+  return Guard([&] {
+    Check(!read_intent_, 1163);
+    Check(Validate(false) == 0, 1164);
+    Check(at_least < 0xFE000000u, 1173);
+    if (header_.SequenceValue() >= at_least) return Status::OK();
+    for (int i = 0; i < 4; ++i) {
+      header_.sequence[i] = static_cast<uint8_t>(at_least >> (24 - 8 * i));
+    }
     dirty_ = true;
     return Status::OK();
   });

@@ -83,6 +83,8 @@ namespace tessera {
 class TsrFile final : public PageStore {
  public:
   explicit TsrFile(Env* env = Env::Default());
+  // Destroying an open file discards what was not committed, as a crash
+  // would; Close keeps it.
   ~TsrFile() override;
   TsrFile(const TsrFile&) = delete;
   TsrFile& operator=(const TsrFile&) = delete;
@@ -127,6 +129,10 @@ class TsrFile final : public PageStore {
   // Takes the next number of the file's sequence counter (big-endian
   // bytes). 1163 in read intent, 1164 when the header cannot be validated.
   Status TakeSequenceNumber(std::array<uint8_t, 4>* number);
+  // Moves the sequence counter up to `at_least` (never down), as a table
+  // copied in from another file needs for its renumbered records. The same
+  // checks as TakeSequenceNumber; 1173 past the highest number.
+  Status RaiseSequenceNumber(uint32_t at_least);
 
   // Runs `body` as an engine operation: an internal failure raised inside
   // ends it with 90 and locks the file out (see above).

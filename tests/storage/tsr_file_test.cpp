@@ -6,10 +6,12 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <functional>
 #include <map>
 #include <random>
 #include <string>
 
+#include "storage/cursor.h"
 #include "storage/env/fault_env.h"
 #include "storage/page.h"
 #include "storage/raw_records.h"
@@ -210,6 +212,370 @@ TEST_F(TsrFileTest, OverlongRecordsAreRefusedWithoutHarm) {
   auto got = Contents();
   EXPECT_EQ(got.size(), 2u);
   EXPECT_EQ(got["123456789"].size(), 15000u);
+}
+
+
+// --- commit faults and crashes ---------------------------------------------------
+
+// A committed file of 600 records, and a change that rewrites committed
+// pages (so the commit uses its log), grows the file and deletes records.
+class CommitFaultTest : public TsrFileTest {
+ protected:
+  std::vector<uint8_t> base;
+  std::map<std::string, std::string> old_state, new_state;
+
+  void SetUp() override {
+    Fill(0, 600);
+    base = ReadAll(path);
+    old_state = Contents();
+    new_state = old_state;
+    for (int i = 0; i < 600; i += 7) new_state.erase(Key(i));
+    for (int i = 600; i < 700; ++i) new_state[Key(i)] = std::string(300, 'n');
+    new_state[Key(5) + "x"] = std::string(15000, 'B');
+  }
+
+  // Opens through `env`, makes the change and commits; returns the commit's
+  // status. The file object is closed afterwards whatever happened.
+  Status ChangeAndCommit(Env* env, const std::function<void()>& before_commit = {}) {
+    TsrFile f(env);
+    Status s = f.Open(path, kExclusive);
+    if (!s.ok()) return s;
+    EXPECT_TRUE(f.BeginWriteIntent().ok());
+    RawRecords r(&f);
+    bool found;
+    for (int i = 0; i < 600; i += 7) EXPECT_TRUE(r.Delete(Bytes(Key(i)), &found).ok());
+    for (int i = 600; i < 700; ++i)
+      EXPECT_TRUE(r.Insert(Bytes(Key(i)), Bytes(std::string(300, 'n'))).ok());
+    EXPECT_TRUE(r.Insert(Bytes(Key(5) + "x"), Bytes(std::string(15000, 'B'))).ok());
+    if (before_commit) before_commit();
+    s = f.Commit();
+    (void)f.Close();
+    return s;
+  }
+
+  // Reopens as a writer (which replays or discards a pending log) and
+  // returns the contents, checking the file is sound and clean.
+  std::map<std::string, std::string> RecoveredContents() {
+    TsrFile f;
+    EXPECT_TRUE(f.Open(path, kExclusive).ok());
+    EXPECT_TRUE(f.BeginWriteIntent().ok());
+    auto got = Contents(f);
+    EXPECT_EQ(f.header().log_start, f.header().log_end) << "the log was dealt with";
+    ExpectSoundFile(f);
+    EXPECT_TRUE(f.Close().ok());
+    return got;
+  }
+
+  int PhaseOneWrites() {
+    FaultEnv env;
+    EXPECT_FALSE(ChangeAndCommit(&env, [&] { env.Arm(FaultKind::kCrashAfterSync, 2); }).ok());
+    int n = env.writes();
+    WriteAll(path, base);
+    return n;
+  }
+};
+
+TEST_F(CommitFaultTest, PhaseOneFaultsLeaveTheFileByteForByte) {
+  const int writes = PhaseOneWrites();
+  ASSERT_GT(writes, 5);
+  struct Case {
+    FaultKind kind;
+    int last;       // N = 1..last
+    int want_code;  // the status the commit reports
+  } cases[] = {
+      {FaultKind::kFailWrite, writes, ENOSPC},
+      {FaultKind::kShortWrite, writes, err::kAccessDenied},
+      {FaultKind::kFailSync, 2, EIO == 5 ? 5 : EIO},
+  };
+  for (const Case& c : cases) {
+    for (int n = 1; n <= c.last; ++n) {
+      SCOPED_TRACE(::testing::Message() << "kind " << static_cast<int>(c.kind) << " n " << n);
+      FaultEnv env;
+      Status s = ChangeAndCommit(&env, [&] { env.Arm(c.kind, n, c.want_code == 5 ? EIO : ENOSPC); });
+      ASSERT_TRUE(env.fired());
+      EXPECT_EQ(s.code(), c.want_code) << s.ToString();
+      ASSERT_EQ(ReadAll(path), base) << "the file must be exactly as before";
+    }
+  }
+  EXPECT_EQ(Contents(), old_state);
+}
+
+TEST_F(CommitFaultTest, FaultLoopGivesWhollyOldOrWhollyNew) {
+  int n = 1;
+  for (;; ++n) {
+    SCOPED_TRACE(::testing::Message() << "I/O call " << n);
+    WriteAll(path, base);
+    FaultEnv env;
+    Status s = ChangeAndCommit(&env, [&] { env.Arm(FaultKind::kFailIo, n, EIO); });
+    auto got = RecoveredContents();
+    if (!env.fired()) {
+      ASSERT_TRUE(s.ok()) << s.ToString();
+      ASSERT_EQ(got, new_state);
+      break;
+    }
+    EXPECT_FALSE(s.ok()) << "a failed I/O call is never reported as success";
+    ASSERT_TRUE(got == old_state || got == new_state);
+    ASSERT_LT(n, 1000);
+  }
+  EXPECT_GT(n, 10);
+}
+
+TEST_F(CommitFaultTest, CrashesAtEachSyncOfTheCommit) {
+  struct Case {
+    FaultKind kind;
+    int sync;
+    bool survives;  // the new state stands after recovery
+  } cases[] = {
+      {FaultKind::kCrashBeforeSync, 1, false},  // log not durable
+      {FaultKind::kCrashAfterSync, 1, false},   // log durable, header not
+      {FaultKind::kCrashBeforeSync, 2, false},  // header at 0 not durable
+      {FaultKind::kCrashAfterSync, 2, true},    // prepared: replayed
+      {FaultKind::kCrashBeforeSync, 3, true},   // phase 2 writes lost
+      {FaultKind::kCrashAfterSync, 3, true},
+      {FaultKind::kCrashBeforeSync, 4, true},   // log reset lost
+      {FaultKind::kCrashAfterSync, 4, true},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(::testing::Message() << "kind " << static_cast<int>(c.kind) << " sync " << c.sync);
+    WriteAll(path, base);
+    FaultEnv env;
+    (void)ChangeAndCommit(&env, [&] { env.Arm(c.kind, c.sync); });
+    ASSERT_TRUE(env.crashed());
+    if (c.sync == 1 && c.kind == FaultKind::kCrashBeforeSync) {
+      EXPECT_EQ(ReadAll(path), base) << "nothing of the commit reached the disk";
+    }
+    EXPECT_EQ(RecoveredContents(), c.survives ? new_state : old_state);
+  }
+}
+
+TEST_F(CommitFaultTest, PreparedFileIsReadThroughTheLogThenReplayed) {
+  FaultEnv env;
+  (void)ChangeAndCommit(&env, [&] { env.Arm(FaultKind::kCrashAfterSync, 2); });
+  ASSERT_TRUE(env.crashed());
+  const auto prepared = ReadAll(path);
+  FileHeader at0 = FileHeader::Decode(std::span<const uint8_t, kHeaderSize>(prepared.data(), kHeaderSize));
+  ASSERT_NE(at0.log_start, at0.log_end) << "the header at 0 points at the log";
+  // The header at 0 is the old committed one but for the log pointers.
+  FileHeader old0 = FileHeader::Decode(std::span<const uint8_t, kHeaderSize>(base.data(), kHeaderSize));
+  old0.log_start = at0.log_start;
+  old0.log_end = at0.log_end;
+  EXPECT_EQ(at0, old0);
+
+  {
+    // A reader sees the committed state through the log and writes nothing.
+    TsrFile f;
+    ASSERT_TRUE(f.Open(path, mode::kReadOnly | mode::kDenyNone).ok());
+    EXPECT_EQ(Contents(f), new_state);
+    EXPECT_FALSE(f.log_map().empty());
+    ASSERT_TRUE(f.Close().ok());
+    EXPECT_EQ(ReadAll(path), prepared);
+  }
+  EXPECT_EQ(RecoveredContents(), new_state);
+  auto after = ReadAll(path);
+  FileHeader clean = FileHeader::Decode(std::span<const uint8_t, kHeaderSize>(after.data(), kHeaderSize));
+  EXPECT_EQ(clean.log_start, clean.log_end);
+  EXPECT_EQ(static_cast<int64_t>(after.size()), clean.EndOfData());
+}
+
+TEST_F(CommitFaultTest, DiscardedPreparedFileKeepsItsOldZones) {
+  // Prepare, then discard instead of replaying (what a multi-file
+  // transaction does when it does not reach its commit point).
+  {
+    TsrFile f;
+    ASSERT_TRUE(f.Open(path, kExclusive).ok());
+    ASSERT_TRUE(f.BeginWriteIntent().ok());
+    RawRecords r(&f);
+    bool found;
+    for (int i = 0; i < 600; i += 3) ASSERT_TRUE(r.Delete(Bytes(Key(i)), &found).ok());
+    std::array<uint8_t, 4> n;
+    ASSERT_TRUE(f.TakeSequenceNumber(&n).ok());
+    ASSERT_TRUE(f.CommitPhase1().ok());
+    ASSERT_TRUE(f.DiscardPrepared().ok());
+    ASSERT_TRUE(f.Close().ok());
+  }
+  EXPECT_EQ(RecoveredContents(), old_state);
+}
+
+TEST_F(CommitFaultTest, DamagedLogIsDiscardedByTheNextWriter) {
+  FaultEnv env;
+  (void)ChangeAndCommit(&env, [&] { env.Arm(FaultKind::kCrashAfterSync, 2); });
+  auto bytes = ReadAll(path);
+  FileHeader at0 = FileHeader::Decode(std::span<const uint8_t, kHeaderSize>(bytes.data(), kHeaderSize));
+  bytes.resize(at0.log_end - 300);  // the log's tail is gone
+  WriteAll(path, bytes);
+  EXPECT_EQ(Contents(mode::kReadOnly | mode::kDenyNone), old_state);
+  EXPECT_EQ(RecoveredContents(), old_state);
+}
+
+// --- internal failures -------------------------------------------------------------
+
+TEST_F(TsrFileTest, InternalFailureLocksTheFileOutAndCloseWritesNothing) {
+  Fill(0, 300);
+  const auto before = ReadAll(path);
+  TsrFile f;
+  ASSERT_TRUE(f.Open(path, kExclusive).ok());
+  ASSERT_TRUE(f.BeginWriteIntent().ok());
+  RawRecords r(&f);
+  for (int i = 300; i < 400; ++i) ASSERT_TRUE(r.Insert(Bytes(Key(i)), Bytes("new")).ok());
+  Status dup = r.Insert(Bytes(Key(3)), Bytes("again"));
+  EXPECT_EQ(dup.code(), err::kFileSystemError);
+  EXPECT_EQ(dup.os_error(), 706);
+  EXPECT_EQ(dup.message(), "Possible data corruption in file");
+
+  bool found = false;
+  std::vector<uint8_t> data;
+  for (Status s : {r.Find(Bytes(Key(1)), &data, &found), f.Commit(), f.BeginWriteIntent(),
+                   f.EndWriteIntent(), r.Insert(Bytes("zz"), Bytes("x"))}) {
+    EXPECT_EQ(s.code(), err::kFileSystemError);
+    EXPECT_EQ(s.os_error(), 706) << "the same number every time";
+  }
+  EXPECT_TRUE(f.Close().ok());
+  EXPECT_EQ(ReadAll(path), before);
+  EXPECT_EQ(Contents().size(), 300u) << "usable again after close";
+}
+
+// Each case damages or misuses an open file and expects the numbered
+// failure, reported as 90 and locking the file out.
+TEST_F(TsrFileTest, NumberedFailuresOfTheContainer) {
+  Fill(0, 500);
+  const auto good = ReadAll(path);
+  std::vector<uint8_t> buf(128);
+  struct Case {
+    const char* what;
+    uint32_t mode;
+    std::function<Status(TsrFile&, RawRecords&)> act;
+    int number;
+  } cases[] = {
+      {"read length not a multiple of 64", kExclusive,
+       [&](TsrFile& f, RawRecords&) {
+         return f.Guard([&] { f.ReadBlock(0, buf.data(), 100); return Status::OK(); });
+       }, 2272},
+      {"write length not a multiple of 64", kExclusive,
+       [&](TsrFile& f, RawRecords&) {
+         return f.Guard([&] { f.WriteBlock(0, buf.data(), 65); return Status::OK(); });
+       }, 2286},
+      {"exact read past the end", kExclusive,
+       [&](TsrFile& f, RawRecords&) {
+         return f.Guard([&] { f.ReadExact(f.header().EndOfData(), buf.data(), 128); return Status::OK(); });
+       }, 2172},
+      {"insert in read intent", kExclusive,
+       [&](TsrFile&, RawRecords& r) { return r.Insert(Bytes("new"), Bytes("x")); }, 1194},
+      {"delete in read intent", kExclusive,
+       [&](TsrFile&, RawRecords& r) { bool found; return r.Delete(Bytes(Key(1)), &found); }, 1203},
+      {"root needed but the header is gone", kShared,
+       [&](TsrFile& f, RawRecords& r) {
+         EXPECT_TRUE(f.EndOperation().ok());
+         WriteAll(path, std::vector<uint8_t>(100, 0));
+         std::vector<uint8_t> d;
+         bool found;
+         return r.Find(Bytes(Key(1)), &d, &found);
+       }, 1013},
+      {"block length does not fit its zone", kExclusive,
+       [&](TsrFile& f, RawRecords& r) {
+         auto bytes = ReadAll(path);
+         int64_t at = UnitOffset(f.header().root_unit);
+         bytes[at + 4] = 0x00;
+         bytes[at + 5] = 0x30;  // 12288 bytes: 48 units
+         WriteAll(path, bytes);
+         std::vector<uint8_t> d;
+         bool found;
+         return r.Find(Bytes(Key(1)), &d, &found);
+       }, 1477},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    WriteAll(path, good);
+    TsrFile f;
+    ASSERT_TRUE(f.Open(path, c.mode).ok());
+    RawRecords r(&f);
+    Status s = c.act(f, r);
+    EXPECT_EQ(s.code(), err::kFileSystemError);
+    EXPECT_EQ(s.os_error(), c.number);
+    EXPECT_EQ(f.failure(), c.number);
+    std::vector<uint8_t> d;
+    bool found;
+    EXPECT_EQ(r.Find(Bytes(Key(2)), &d, &found).os_error(), c.number) << "locked out";
+    EXPECT_TRUE(f.Close().ok());
+  }
+}
+
+TEST_F(TsrFileTest, DeleteRemovesTheOsFile) {
+  Fill(0, 10);
+  TsrFile f;
+  ASSERT_TRUE(f.Open(path, kExclusive).ok());
+  EXPECT_GT(f.Size(), 512u);
+  EXPECT_TRUE(f.Delete().ok());
+  EXPECT_FALSE(f.is_open());
+  EXPECT_EQ(f.Size(), 0u);
+  EXPECT_FALSE(Env::Default()->Exists(path));
+}
+
+// --- page moves and the cache -------------------------------------------------------
+
+TEST_F(TsrFileTest, MovesUpdateRootUnitOrExactlyOneParentEntry) {
+  Fill(0, 3000);
+  TsrFile f;
+  ASSERT_TRUE(f.Open(path, kExclusive).ok());
+  ASSERT_TRUE(f.BeginWriteIntent().ok());
+  const auto before = Contents(f);
+  ASSERT_GE(f.GetRootPage()->level, 1);
+
+  // Every page by unit, and how many entries name each unit.
+  auto census = [&] {
+    std::map<int32_t, int> refs;
+    std::vector<int32_t> todo{f.header().root_unit}, pages;
+    while (!todo.empty()) {
+      int32_t u = todo.back();
+      todo.pop_back();
+      pages.push_back(u);
+      TsrPage* p = f.GetPage(u);
+      if (p->level > 0)
+        for (TsrRecord* e : p->Records()) {
+          ++refs[e->child];
+          todo.push_back(e->child);
+        }
+    }
+    return std::make_pair(pages, refs);
+  };
+  auto [pages, refs] = census();
+  int32_t far = f.header().EndUnit() + 100;
+  int moved = 0;
+  for (size_t i = 1; i < pages.size(); i += 5, far += 60) {
+    int32_t from = pages[i];
+    f.MoveBlock(from, far);
+    auto [after_pages, after_refs] = census();
+    EXPECT_EQ(after_refs[far], 1) << "exactly one entry names the new place";
+    EXPECT_EQ(after_refs.count(from), 0u);
+    EXPECT_EQ(after_pages.size(), pages.size());
+    ++moved;
+  }
+  EXPECT_GT(moved, 3);
+  int32_t root = f.header().root_unit;
+  f.MoveBlock(root, far);
+  EXPECT_EQ(f.header().root_unit, far);
+  EXPECT_EQ(Contents(f), before);
+  f.Rollback();  // the moves went nowhere
+  ASSERT_TRUE(f.Close().ok());
+  EXPECT_EQ(Contents(), before);
+}
+
+TEST_F(TsrFileTest, EvictionDetachesCursorsWhichFindTheirPlaceAgain) {
+  Fill(0, 5000, 60);
+  TsrFile f;
+  ASSERT_TRUE(f.Open(path, kExclusive).ok());
+  RawRecords r(&f);
+  TsrCursor cursor(r.tree());
+  cursor.Set(Bytes(Key(17)));
+  ASSERT_NE(cursor.Current(), nullptr);
+  ASSERT_NE(cursor.page(), nullptr);
+  // Reading the whole file pushes the cursor's clean page out of the cache.
+  ASSERT_EQ(Contents(f).size(), 5000u);
+  EXPECT_LT(f.cache().clean_count(), PageCache::kMaxClean);
+  EXPECT_EQ(cursor.page(), nullptr) << "detached when its page was dropped";
+  TsrRecord* again = cursor.Current();
+  ASSERT_NE(again, nullptr);
+  EXPECT_EQ(std::string(again->key().begin(), again->key().end()), Key(17));
+  ASSERT_TRUE(f.Close().ok());
 }
 
 }  // namespace

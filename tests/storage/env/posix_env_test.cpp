@@ -82,6 +82,7 @@ TEST_F(PosixEnvTest, AccessIsEnforcedByTheHandle) {
 }
 
 TEST_F(PosixEnvTest, OpenErrorsMapToEngineCodes) {
+  MustOpen(mode::kCreate | mode::kReadWrite).reset();  // a plain file
   struct Case {
     std::string name;
     uint32_t mode;
@@ -90,6 +91,7 @@ TEST_F(PosixEnvTest, OpenErrorsMapToEngineCodes) {
       {dir.File("MISSING.TSR"), mode::kReadWrite, err::kFileNotFound},
       {dir.File("NOFOLDER/X.TSR"), mode::kReadWrite, err::kPathNotFound},
       {dir.File("NOFOLDER/X.TSR"), mode::kCreate | mode::kReadWrite, err::kPathNotFound},
+      {file + "/X.TSR", mode::kReadWrite, err::kPathNotFound},  // ENOTDIR
       {dir.File(std::string(300, 'N')), mode::kCreate | mode::kReadWrite, err::kBadFileName},
       {dir.path(), mode::kReadWrite, err::kAccessDenied},
       {"", mode::kReadWrite, err::kBadFileName},
