@@ -338,6 +338,19 @@ Status TableKeys::Update(Bytes new_record, Bytes old_record, uint32_t n, bool de
   });
 }
 
+Status TableKeys::RemoveEntries(Bytes old_record, uint32_t n) {
+  return file_->Guard([&]() -> Status {
+    Status first;
+    for (int k = 0; k < key_count(); ++k) {
+      if (state(k).layout.dynamic()) continue;
+      Journal journal;  // a single key's delete has nothing to undo
+      Status s = UpdateKey(k, {}, old_record, n, false, &journal);
+      if (!s.ok() && first.ok()) first = s;
+    }
+    return first;
+  });
+}
+
 Status TableKeys::UpdateKey(int k, Bytes new_record, Bytes old_record, uint32_t n,
                             bool defer_all, Journal* journal) {
   const KeyState& s = state(k);

@@ -165,6 +165,10 @@ class TableKeys {
   // ("Creates Duplicate Key") / 5 with nothing changed.
   Status Update(std::span<const uint8_t> new_record, std::span<const uint8_t> old_record,
                 uint32_t n, bool defer_all);
+  // Delete of record N whose data record is already gone: each key on its
+  // own, so that a key that cannot be updated (its counter gone: 5) does
+  // not bring back the entries the others gave up. The first error.
+  Status RemoveEntries(std::span<const uint8_t> old_record, uint32_t n);
 
   // The record number of the entry for the buffer's components: in a key
   // without duplicates the entry of equal key bytes, with duplicates the

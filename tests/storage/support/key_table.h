@@ -92,7 +92,7 @@ class KeyTable {
     bool found = false;
     s = raw_.Delete(DataKey(n), &found);
     if (!s.ok()) return s;
-    s = keys_->Update({}, old, n, false);
+    s = keys_->RemoveEntries(old, n);
     if (!s.ok()) return s;
     return BumpCount(-1);
   }
