@@ -63,6 +63,9 @@ class KeyBuild {
 };
 
 Status KeyBuild::Run(const RecordFilter* filter) {
+  if (mode::Access(file_->open_mode()) != mode::kReadWrite) {
+    return Status::Error(err::kAccessDenied, "Access Denied: the table is not open for writing");
+  }
   Status s = file_->BeginWriteIntent();
   if (!s.ok()) return s;
   const bool dynamic = layout_.dynamic();

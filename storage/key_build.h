@@ -1,8 +1,8 @@
 // Key builds: bringing a key's entries up to date from the data records, in
 // key order through the key-build sort.
 //
-// Build of key k (the table's file in write intent; the caller opened the
-// table for reading and writing):
+// Build of key k (the caller opened the table; a file not open for reading
+// and writing gives 5, "Access Denied"; the build begins write intent):
 //   1. Start S: 1 for a full build (FULLBUILD) or a dynamic index, else k's
 //      rebuild point (0: nothing to do, result 0).
 //   2. An index, or any key in a full build, first loses every entry whose

@@ -61,6 +61,16 @@ bool NameEquals(std::string_view a, std::string_view b) {
   return true;
 }
 
+// The counter record under its cursor. A cursor whose record was deleted
+// through another cursor stays on the page standing on nothing; the record
+// may have been written again since (a table emptied), so look once more.
+TsrRecord* CounterRecord(TsrCursor* cursor) {
+  if (TsrRecord* r = cursor->Current()) return r;
+  const std::vector<uint8_t> key(cursor->key().begin(), cursor->key().end());
+  cursor->Set(key);
+  return cursor->Current();
+}
+
 }  // namespace
 
 Status ParseIndexComponents(std::string_view text, std::span<const NamedField> fields,
@@ -226,7 +236,7 @@ Status TableKeys::ReadCounterIn(int k, KeyCounter* out) {
     *out = KeyCounter{};
     return Status::OK();
   }
-  TsrRecord* r = s.counter->Current();
+  TsrRecord* r = CounterRecord(s.counter.get());
   if (r == nullptr) {
     return Status::Error(err::kAccessDenied,
                          "counter record of key " + std::to_string(k + 1) + " is missing");
@@ -240,7 +250,7 @@ Status TableKeys::ReadCounterIn(int k, KeyCounter* out) {
 Status TableKeys::WriteCounterIn(int k, const KeyCounter& counter) {
   KeyState& s = state(k);
   Check(s.counter != nullptr, kFailureBadCounter);
-  TsrRecord* r = s.counter->Current();
+  TsrRecord* r = CounterRecord(s.counter.get());
   if (r == nullptr) {
     return Status::Error(err::kAccessDenied,
                          "counter record of key " + std::to_string(k + 1) + " is missing");

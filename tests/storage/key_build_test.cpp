@@ -142,6 +142,20 @@ TEST_F(KeyBuildTest, UniqueBuildKeepsThePresentOrFirstEntryAndMarksTheLowestSkip
   }
 }
 
+TEST_F(KeyBuildTest, ATableOpenForReadingOnlyIsNotBuilt) {
+  Open({KeyLayout{0, {kId}}});
+  const uint32_t n = Add(1, "a", true);
+  const uint32_t t = table.table();
+  ASSERT_TRUE(table.Close().ok());
+  ASSERT_TRUE(table
+                  .Open(dir.File("BUILD.TSR"), kRecordLength, {KeyLayout{0, {kId}}}, t,
+                        mode::kReadOnly | mode::kDenyNone)
+                  .ok());
+  EXPECT_EQ(BuildKey(&table.keys(), 0, {}).code(), err::kAccessDenied);
+  EXPECT_EQ(BuildAllKeys(&table.keys(), {}).code(), err::kAccessDenied);
+  EXPECT_EQ(table.RebuildPoint(0), n);
+}
+
 TEST_F(KeyBuildTest, FullBuildGivesBackTheMaintainedEntries) {
   Open({KeyLayout{0, {kId}}, KeyLayout{key_attr::kDuplicates, {kName}},
         KeyLayout{key_attr::kIndex, {kId}}});

@@ -32,8 +32,9 @@ class KeyTable {
 
   // Creates (or, with `existing_table` != 0, reopens) the file and the table.
   Status Open(const std::string& path, uint32_t record_length, std::vector<KeyLayout> keys,
-              uint32_t existing_table = 0) {
-    Status s = file_.Open(path, mode::kCreate | mode::kReadWrite | mode::kDenyAll);
+              uint32_t existing_table = 0,
+              uint32_t open_mode = mode::kCreate | mode::kReadWrite | mode::kDenyAll) {
+    Status s = file_.Open(path, open_mode);
     if (!s.ok()) return s;
     s = file_.BeginWriteIntent();
     if (!s.ok()) return s;
