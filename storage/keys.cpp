@@ -108,7 +108,7 @@ Status ParseIndexComponents(std::string_view text, std::span<const NamedField> f
 
 struct TableKeys::KeyState {
   KeyLayout layout;
-  std::vector<KeyComponent> codec;  // the columns as the codec takes them
+  std::vector<CodecComponent> codec;  // the columns as the codec takes them
   StringTreatment strings;
   size_t width = 0;  // components size
 
@@ -125,7 +125,7 @@ struct TableKeys::KeyState {
     layout.columns = std::move(columns);
     codec.clear();
     for (const KeyColumn& c : layout.columns) {
-      codec.push_back(KeyComponent{c.type, c.offset, c.size, c.descending});
+      codec.push_back(CodecComponent{c.type, c.offset, c.size, c.descending});
     }
     width = ComponentsSize(codec);
   }
