@@ -67,7 +67,7 @@ void TreatString(uint8_t* p, size_t s, const StringTreatment& st) {
 
 }  // namespace
 
-bool EncodeComponent(const KeyComponent& c, const StringTreatment& st,
+bool EncodeComponent(const CodecComponent& c, const StringTreatment& st,
                      std::span<const uint8_t> field, std::span<uint8_t> out) {
   const size_t s = c.size;
   if (field.size() < s || out.size() < s) return false;
@@ -136,7 +136,7 @@ bool EncodeComponent(const KeyComponent& c, const StringTreatment& st,
 
 bool IsDecodable(uint8_t type) { return !IsStringType(type); }
 
-bool DecodeComponent(const KeyComponent& c, std::span<const uint8_t> key,
+bool DecodeComponent(const CodecComponent& c, std::span<const uint8_t> key,
                      std::span<uint8_t> field) {
   const size_t s = c.size;
   if (!IsDecodable(c.type) || key.size() < s || field.size() < s) return false;
@@ -191,14 +191,14 @@ bool IsBlankField(uint8_t type, std::span<const uint8_t> field) {
   }
 }
 
-size_t ComponentsSize(std::span<const KeyComponent> components) {
+size_t ComponentsSize(std::span<const CodecComponent> components) {
   size_t total = 0;
-  for (const KeyComponent& c : components) total += c.size;
+  for (const CodecComponent& c : components) total += c.size;
   return total;
 }
 
 namespace {
-bool FieldOf(const KeyComponent& c, std::span<const uint8_t> record,
+bool FieldOf(const CodecComponent& c, std::span<const uint8_t> record,
              std::span<const uint8_t>* field) {
   if (c.offset > record.size() || c.size > record.size() - c.offset) return false;
   *field = record.subspan(c.offset, c.size);
@@ -206,16 +206,16 @@ bool FieldOf(const KeyComponent& c, std::span<const uint8_t> record,
 }
 }  // namespace
 
-bool EncodeComponents(std::span<const KeyComponent> components,
+bool EncodeComponents(std::span<const CodecComponent> components,
                       const StringTreatment& st, std::span<const uint8_t> record,
                       std::span<uint8_t> out) {
   if (out.size() < ComponentsSize(components)) return false;
-  for (const KeyComponent& c : components) {
+  for (const CodecComponent& c : components) {
     std::span<const uint8_t> field;
     if (!FieldOf(c, record, &field)) return false;
   }
   size_t at = 0;
-  for (const KeyComponent& c : components) {
+  for (const CodecComponent& c : components) {
     std::span<const uint8_t> field;
     (void)FieldOf(c, record, &field);
     if (!EncodeComponent(c, st, field, out.subspan(at))) return false;
@@ -224,9 +224,9 @@ bool EncodeComponents(std::span<const KeyComponent> components,
   return true;
 }
 
-bool AllComponentsBlank(std::span<const KeyComponent> components,
+bool AllComponentsBlank(std::span<const CodecComponent> components,
                         std::span<const uint8_t> record) {
-  for (const KeyComponent& c : components) {
+  for (const CodecComponent& c : components) {
     std::span<const uint8_t> field;
     if (!FieldOf(c, record, &field) || !IsBlankField(c.type, field)) return false;
   }

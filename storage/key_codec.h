@@ -53,7 +53,10 @@ namespace tessera {
 
 inline constexpr size_t kMaxKeyComponentsSize = 7526;
 
-struct KeyComponent {
+// One key component as the codec reads it. (Not the declaration's
+// KeyComponent, which only names a field: two classes of one name in one
+// program would break the one-definition rule.)
+struct CodecComponent {
   uint8_t type = 0;        // field_type code
   uint32_t offset = 0;     // of the field in the record buffer
   uint32_t size = 0;       // S: the field's width, and the encoding's
@@ -69,7 +72,7 @@ struct StringTreatment {
 
 // Encodes one component: field holds the field's bytes (at least c.size),
 // out receives c.size bytes. c.offset is not used here.
-[[nodiscard]] bool EncodeComponent(const KeyComponent& c, const StringTreatment& st,
+[[nodiscard]] bool EncodeComponent(const CodecComponent& c, const StringTreatment& st,
                                    std::span<const uint8_t> field,
                                    std::span<uint8_t> out);
 
@@ -79,7 +82,7 @@ bool IsDecodable(uint8_t type);
 // Turns c.size key bytes back into the stored field bytes. False for string
 // types and GROUP (the treatment loses case and expands letters) and when
 // either span is too short.
-[[nodiscard]] bool DecodeComponent(const KeyComponent& c, std::span<const uint8_t> key,
+[[nodiscard]] bool DecodeComponent(const CodecComponent& c, std::span<const uint8_t> key,
                                    std::span<uint8_t> field);
 
 // Blank field of an optional key: every byte a space for STRING and GROUP, a
@@ -90,12 +93,12 @@ bool IsBlankField(uint8_t type, std::span<const uint8_t> field);
 // from a record buffer into out; whether all are blank. The record must hold
 // every component's field (offset + size), else EncodeComponents returns
 // false and AllComponentsBlank says not blank.
-size_t ComponentsSize(std::span<const KeyComponent> components);
-[[nodiscard]] bool EncodeComponents(std::span<const KeyComponent> components,
+size_t ComponentsSize(std::span<const CodecComponent> components);
+[[nodiscard]] bool EncodeComponents(std::span<const CodecComponent> components,
                                     const StringTreatment& st,
                                     std::span<const uint8_t> record,
                                     std::span<uint8_t> out);
-bool AllComponentsBlank(std::span<const KeyComponent> components,
+bool AllComponentsBlank(std::span<const CodecComponent> components,
                         std::span<const uint8_t> record);
 
 // Table numbers, record numbers and memo piece numbers inside keys.

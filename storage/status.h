@@ -45,8 +45,11 @@ inline constexpr int kPathNotFound = 3;
 inline constexpr int kTooManyOpenFiles = 4;
 inline constexpr int kAccessDenied = 5;
 inline constexpr int kInvalidDataFile = 36;
+inline constexpr int kCreatesDuplicateKey = 40;
 inline constexpr int kBadFileName = 45;
+inline constexpr int kInvalidIndexString = 76;
 inline constexpr int kFileSystemError = 90;
+inline constexpr int kBuildCancelled = 93;
 }  // namespace err
 
 }  // namespace tessera

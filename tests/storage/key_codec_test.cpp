@@ -27,14 +27,14 @@ Bytes Str(const std::string& s) { return Bytes(s.begin(), s.end()); }
 
 Bytes Encode(uint8_t type, const Bytes& field, bool descending = false,
              StringTreatment st = {}) {
-  KeyComponent c{type, 0, static_cast<uint32_t>(field.size()), descending};
+  CodecComponent c{type, 0, static_cast<uint32_t>(field.size()), descending};
   Bytes out(field.size(), 0xEE);
   EXPECT_TRUE(EncodeComponent(c, st, field, out));
   return out;
 }
 
 Bytes Decode(uint8_t type, const Bytes& key, bool descending = false) {
-  KeyComponent c{type, 0, static_cast<uint32_t>(key.size()), descending};
+  CodecComponent c{type, 0, static_cast<uint32_t>(key.size()), descending};
   Bytes field(key.size());
   EXPECT_TRUE(DecodeComponent(c, key, field));
   return field;
@@ -372,7 +372,7 @@ TEST(KeyCodecTest, BlankFields) {
 }
 
 TEST(KeyCodecTest, ShortSpansAreRefusedWithoutWriting) {
-  KeyComponent c{ft::kLong, 0, 4, false};
+  CodecComponent c{ft::kLong, 0, 4, false};
   Bytes field = Le<int32_t>(5), out(3, 0xEE), key(3, 0);
   EXPECT_FALSE(EncodeComponent(c, {}, field, out));
   EXPECT_EQ(out, Bytes(3, 0xEE));
@@ -380,13 +380,13 @@ TEST(KeyCodecTest, ShortSpansAreRefusedWithoutWriting) {
   EXPECT_FALSE(EncodeComponent(c, {}, std::span(field).first(3), four));
   EXPECT_FALSE(DecodeComponent(c, key, out));
   Bytes wide(4);
-  EXPECT_FALSE(DecodeComponent(KeyComponent{ft::kString, 0, 4, false}, wide, wide))
+  EXPECT_FALSE(DecodeComponent(CodecComponent{ft::kString, 0, 4, false}, wide, wide))
       << "string keys cannot be decoded";
   EXPECT_FALSE(IsDecodable(ft::kCString));
   EXPECT_TRUE(IsDecodable(ft::kDecimal));
 
   // A component beyond the record buffer: nothing is written.
-  const KeyComponent parts[] = {{ft::kLong, 0, 4, false}, {ft::kString, 4, 8, false}};
+  const CodecComponent parts[] = {{ft::kLong, 0, 4, false}, {ft::kString, 4, 8, false}};
   Bytes record(10, ' '), whole(12, 0xEE);
   EXPECT_FALSE(EncodeComponents(parts, {}, record, whole));
   EXPECT_EQ(whole, Bytes(12, 0xEE));
@@ -398,7 +398,7 @@ TEST(KeyCodecTest, ShortSpansAreRefusedWithoutWriting) {
 TEST(KeyCodecTest, ComponentsConcatenateInDeclarationOrder) {
   // Record: LONG priority at 0, STRING name (6) at 4; key: priority
   // ascending, name descending and case-insensitive.
-  const KeyComponent parts[] = {{ft::kLong, 0, 4, false}, {ft::kString, 4, 6, true}};
+  const CodecComponent parts[] = {{ft::kLong, 0, 4, false}, {ft::kString, 4, 6, true}};
   EXPECT_EQ(ComponentsSize(parts), 10u);
   auto record = [](int32_t priority, const std::string& name) {
     Bytes r = Le(priority);
