@@ -360,9 +360,11 @@ int Import(const Arguments& a, std::ostream& out, std::ostream& err) {
   if (!in) throw Failure{path + ": cannot be read"};
   std::stringstream text;
   text << in.rdbuf();
+  std::string data = text.str();
+  if (data.compare(0, 3, "\xEF\xBB\xBF") == 0) data.erase(0, 3);  // a spreadsheet's byte-order mark
   std::vector<CsvRow> rows;
   std::string error;
-  if (!ParseCsv(text.str(), &rows, &error)) throw Failure{path + " " + error};
+  if (!ParseCsv(data, &rows, &error)) throw Failure{path + " " + error};
   if (rows.empty()) throw Failure{path + ": no header line"};
 
   tessera::TableKeyMaintainer maintainer;
