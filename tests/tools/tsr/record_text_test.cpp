@@ -45,7 +45,9 @@ TEST(RecordTextTest, ValuesRoundTripOrAreRefused) {
     std::string error;
     const bool ok = SetColumn(def, columns[c.column], c.in, record, &memos, &error);
     EXPECT_EQ(ok, c.out != nullptr) << columns[c.column].name << " " << c.in << " " << error;
-    if (ok && c.out) EXPECT_EQ(ColumnText(def, columns[c.column], record, memos), c.out) << c.in;
+    if (ok && c.out) {
+      EXPECT_EQ(ColumnText(def, columns[c.column], record, memos), c.out) << c.in;
+    }
   }
 }
 
