@@ -223,6 +223,7 @@ TEST_F(CheckerTest, SurvivesRandomDamage) {
     const testing::Outcome o = testing::RunTsr({"check", file}, dir.path());
     EXPECT_TRUE(o.code == 1 || o.code == 2) << o.code << o.out << o.err;
     EXPECT_FALSE((o.code == 1 ? o.out : o.err).empty());
+    EXPECT_EQ(Read(file), b) << "the check never writes";
   }
   (void)refused;
 }

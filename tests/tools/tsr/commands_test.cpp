@@ -179,7 +179,11 @@ TEST_F(TsrCommandTest, BadInputLeavesFilesUnchanged) {
   EXPECT_EQ(ReadAll(f), before);
   EXPECT_EQ(ReadAll(secret), secret_before);
   // The right password opens it.
-  EXPECT_EQ(Ok({"dump", secret, "--password", "open sesame"}), "S:X\n");
+  Write("s.csv", "S:X\nhidden\n");
+  Ok({"import", secret, "--csv", Path("s.csv"), "--password", "open sesame"});
+  EXPECT_EQ(Ok({"dump", secret, "--password", "open sesame"}), "S:X\nhidden\n");
+  EXPECT_EQ(Tsr({"check", secret, "--password", "open sesame"}).code, 0);
+  EXPECT_EQ(ReadAll(secret).find("hidden"), std::string::npos) << "stored enciphered";
 }
 
 }  // namespace
