@@ -441,7 +441,9 @@ int Import(const Arguments& a, std::ostream& out, std::ostream& err) {
       continue;
     }
     if (!s.ok()) {
+      // Keep the promise of the message: drop the uncommitted batch.
       file->set_in_transaction(false);
+      file->Rollback();
       throw Failure{where + s.message() + " (error " + std::to_string(s.code()) +
                     "); rows after the last commit are not written"};
     }

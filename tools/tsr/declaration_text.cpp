@@ -278,7 +278,6 @@ class Parser {
       }
       end_ += static_cast<uint32_t>(size);
     }
-    // Close the groups this field completes, innermost first.
     const size_t index = fields_.size();
     field_index_[name] = static_cast<int>(index);
     fields_.push_back(f);
@@ -289,14 +288,13 @@ class Parser {
       fields_.back().group_members = group_members;
       open_groups_.push_back({index, group_members});
     }
+    // Close the groups this field completes, innermost first.
     while (!open_groups_.empty() && open_groups_.back().members_left == 0) {
       const size_t g = open_groups_.back().index;
       open_groups_.pop_back();
+      // A finished group was counted as one member of its enclosing group
+      // when it opened.
       fields_[g].element_length = end_ - fields_[g].offset;
-      if (!open_groups_.empty()) {
-        // A finished group counts as one member of its enclosing group; it
-        // was counted when it opened.
-      }
     }
   }
 
