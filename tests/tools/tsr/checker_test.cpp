@@ -133,6 +133,11 @@ TEST_F(CheckerTest, FindsAndNamesEachFault) {
     EXPECT_NE(p.find("the file is truncated"), std::string::npos) << p;
     EXPECT_NE(p.find("beyond the end of the file"), std::string::npos) << p;
   }
+  // A file cut to nothing (which the engine would take for a new one).
+  {
+    WriteFile({});
+    EXPECT_NE(Joined(Check()).find("the file is empty"), std::string::npos);
+  }
   // A key entry removed.
   {
     WriteFile(original);
