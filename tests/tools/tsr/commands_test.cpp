@@ -5,6 +5,10 @@
 
 #include <gtest/gtest.h>
 
+#include <pty.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include <fstream>
 
 #include "tests/storage/support/scratch_dir.h"
@@ -83,6 +87,42 @@ TEST_F(TsrCommandTest, DataDictionaryRoundTrip) {
   Ok({"rebuild", items});
   EXPECT_EQ(Ok({"dump", items, "--key", "ITE:BYITEM"}), csv);
   EXPECT_EQ(Tsr({"check", items}).code, 0);
+}
+
+// A rebuild draws its progress bar only when stderr is a terminal.
+TEST_F(TsrCommandTest, RebuildShowsProgressOnATerminal) {
+  const std::string f = Path("P.TSR");
+  Ok({"create", f, "P:N LONG; KEY P:BYN DUP (P:N)"});
+  std::string csv = "P:N\n";
+  for (int i = 0; i < 2000; ++i) csv += std::to_string(i % 97) + "\n";
+  Write("p.csv", csv);
+  Ok({"import", f, "--csv", Path("p.csv")});
+  const Outcome plain = Tsr({"rebuild", f});
+  EXPECT_EQ(plain.code, 0);
+  EXPECT_EQ(plain.err, "");
+  EXPECT_EQ(plain.out, "key P:BYN: 2000 entries\n");
+
+  int master = -1, slave = -1;
+  ASSERT_EQ(openpty(&master, &slave, nullptr, nullptr, nullptr), 0);
+  const pid_t pid = fork();
+  if (pid == 0) {
+    close(master);
+    dup2(slave, 2);
+    const int null = open("/dev/null", O_WRONLY);
+    dup2(null, 1);
+    execl(TSR_BINARY, TSR_BINARY, "rebuild", f.c_str(), static_cast<char*>(nullptr));
+    _exit(127);
+  }
+  close(slave);
+  std::string screen;
+  char buffer[512];
+  for (ssize_t n; (n = read(master, buffer, sizeof buffer)) > 0;) screen.append(buffer, n);
+  close(master);
+  int status = 0;
+  waitpid(pid, &status, 0);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+  EXPECT_NE(screen.find("P:BYN [          "), std::string::npos) << screen;
+  EXPECT_NE(screen.find("P:BYN [" + std::string(30, '#') + "] 100%"), std::string::npos) << screen;
 }
 
 // The schema prints the stored definition in the declaration syntax, which
