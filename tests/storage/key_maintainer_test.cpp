@@ -265,6 +265,27 @@ TEST_F(KeyMaintainerTest, TenThousandItemsWalkInByItemOrder) {
   EXPECT_EQ(walk.record(), first_home->record);
   ASSERT_TRUE(walk.Previous().ok());
   EXPECT_EQ(walk.record(), (first_home - 1)->record);
+
+  // A full build cancelled by its progress hook leaves the key stale from
+  // the first record; the next build makes it whole again.
+  struct CancelThird : BuildProgress {
+    int calls = 0;
+    bool Report(int) override { return ++calls == 3; }
+  } cancel;
+  t.set_build_progress(&cancel, 1);
+  t.set_full_build(true);
+  EXPECT_EQ(t.BuildAllKeys().code(), err::kBuildCancelled);
+  EXPECT_FALSE(t.full_build());
+  KeyCounter counter;
+  ASSERT_TRUE(t.keys()->ReadCounter(0, &counter).ok());
+  EXPECT_EQ(counter.rebuild_point, 1u);
+  t.set_build_progress(nullptr, 0);
+  ASSERT_TRUE(t.BuildKey(0).ok());
+  ASSERT_TRUE(t.Records(0, &count).ok());
+  EXPECT_EQ(count, static_cast<int32_t>(keyed.size()));
+  walk.ToLast();
+  ASSERT_TRUE(walk.Previous().ok());
+  EXPECT_EQ(walk.record(), keyed.back().record);
   ASSERT_TRUE(t.Close().ok());
 }
 
