@@ -289,6 +289,35 @@ TEST_F(KeyMaintainerTest, TenThousandItemsWalkInByItemOrder) {
   ASSERT_TRUE(t.Close().ok());
 }
 
+// A dynamic index through the table: columns by field name, a filter, the
+// walk and count of its entries in memory; emptying the table drops it.
+TEST_F(KeyMaintainerTest, DynamicIndexThroughTheTable) {
+  TableDeclaration d = testing::ItemsDeclaration();
+  d.keys.push_back(KeyDescription{"ITE:ANY", "", kKeyIndex | kKeyDuplicates, {}});
+  Table t(services);
+  ASSERT_TRUE(t.Create(Path("DYN"), d).ok());
+  std::vector<uint32_t> home;  // by priority, highest first
+  for (double priority : {1.5, -2.0, 3.0, 0.25}) {
+    ASSERT_TRUE(t.Add(ItemRecord("Home", "", priority, "x")).ok());
+    home.push_back(t.current());
+    ASSERT_TRUE(t.Add(ItemRecord("Work", "", priority, "x")).ok());
+  }
+  home = {home[2], home[0], home[3], home[1]};
+  EXPECT_EQ(t.BuildDynamicIndex(1, "ite:nope").code(), err::kInvalidIndexString);
+  const RecordFilter only_home = [](std::span<const uint8_t> r, uint32_t) { return r[0] == 'H'; };
+  ASSERT_TRUE(t.BuildDynamicIndex(1, " -ite:priority", only_home).ok());
+  EXPECT_EQ(Count(t, 1), 4);
+  std::vector<uint32_t> walked;
+  for (KeyWalk walk(&t, 1); walk.Next().ok();) walked.push_back(walk.record());
+  EXPECT_EQ(walked, home);
+
+  ASSERT_TRUE(t.Empty().ok());
+  EXPECT_EQ(Count(t, 1), 0);
+  EXPECT_EQ(KeyWalk(&t, 1).Next().code(), err::kRecordNotAvailable);
+  EXPECT_EQ(t.BuildKey(1).code(), err::kInvalidIndexString) << "no columns since the empty";
+  ASSERT_TRUE(t.Close().ok());
+}
+
 // --- random adds, changes and deletes against a model ----------------------------
 
 // ID LONG @0, NAME STRING(12) @4, GRP SHORT @16, TAG STRING(8) @18. Keys:
