@@ -25,22 +25,44 @@ std::unique_ptr<TableKeys> KeysOf(const KeyTable& table) {
                                      KeyStrings{table.tables, table.oem});
 }
 
+namespace {
+
+// The table's own keys, or a view made for this call alone.
+class KeysFor {
+ public:
+  explicit KeysFor(const KeyTable& table)
+      : made_(table.keys != nullptr ? nullptr : KeysOf(table)),
+        keys_(table.keys != nullptr ? table.keys : made_.get()) {}
+  TableKeys* operator->() const { return keys_; }
+
+ private:
+  std::unique_ptr<TableKeys> made_;
+  TableKeys* keys_;
+};
+
+}  // namespace
+
+TableKeyMaintainer& TableKeyMaintainer::Instance() {
+  static TableKeyMaintainer maintainer;
+  return maintainer;
+}
+
 Status TableKeyMaintainer::AddEntries(const KeyTable& table, uint32_t record,
                                       std::span<const uint8_t> buffer, bool maintain) {
-  return KeysOf(table)->Update(buffer, {}, record, !maintain);
+  return KeysFor(table)->Update(buffer, {}, record, !maintain);
 }
 
 Status TableKeyMaintainer::UpdateEntries(const KeyTable& table, uint32_t record,
                                          std::span<const uint8_t> old_buffer,
                                          std::span<const uint8_t> new_buffer) {
-  return KeysOf(table)->Update(new_buffer, old_buffer, record, false);
+  return KeysFor(table)->Update(new_buffer, old_buffer, record, false);
 }
 
 void TableKeyMaintainer::DeleteEntries(const KeyTable& table, uint32_t record,
                                        std::span<const uint8_t> buffer) {
   // The data record is already gone, so the entries go with it even where
   // another key cannot be updated (a table removed by another process).
-  (void)KeysOf(table)->RemoveEntries(buffer, record);
+  (void)KeysFor(table)->RemoveEntries(buffer, record);
 }
 
 }  // namespace tessera

@@ -1,13 +1,15 @@
 // TableKeyMaintainer: the table layer's KeyMaintainer (table.h) carried out
 // by the key layer (keys.h).
 //
+// This is the maintenance every Table gets unless its services name another.
 // The table layer hands each call a view of the open table (file, number,
-// definition, collation tables, OEM flag). This maintainer keeps nothing
-// between calls: each call builds the key layer's view of the table from
-// the definition and runs the key update on it, so no pointer into a file
-// outlives the call. Dynamic indexes, which live only in memory, belong to
-// whoever builds them (a TableKeys the table holds open); DropTable has
-// nothing of them here to drop.
+// definition, collation tables, OEM flag, and the TableKeys the table keeps
+// from open to close). The maintainer keeps nothing between calls: it runs
+// the key update on the table's own TableKeys, or -- for a view without one
+// (a table opened only to be removed, copied or renamed) -- on one built
+// from the definition for that call alone. Dynamic indexes live only in
+// memory, in the table's TableKeys; the table drops them itself, so
+// DropTable has nothing here to drop.
 //
 //   AddEntries(maintain)    -> Update(buffer, none, N, defer all = !maintain)
 //   UpdateEntries(old, new) -> Update(new, old, N, false)
@@ -45,6 +47,8 @@ class TableKeyMaintainer final : public KeyMaintainer {
   void DeleteEntries(const KeyTable& table, uint32_t record,
                      std::span<const uint8_t> buffer) override;
   void DropTable(const KeyTable&) override {}
+
+  static TableKeyMaintainer& Instance();  // stateless
 };
 
 }  // namespace tessera

@@ -434,17 +434,25 @@ void TableKeys::Revert(Journal* journal) {
 
 // --- finds -----------------------------------------------------------------------
 
+std::vector<uint8_t> TableKeys::ProbeKey(int k, Bytes record) const {
+  const KeyState& s = state(k);
+  if (!s.defined()) return {};
+  std::vector<uint8_t> item(s.width + 4);
+  Check(EncodeComponents(s.codec, s.strings, record, std::span<uint8_t>(item.data(), s.width)),
+        kFailureShortRecord);
+  Entry probe;
+  EntryFromItem(k, item.data(), &probe);  // N = 0: before every real entry
+  return std::move(probe.key);
+}
+
 Status TableKeys::FindByKey(int k, Bytes record, uint32_t* n, bool* found) {
   *found = false;
   *n = 0;
   return file_->Guard([&]() -> Status {
     const KeyState& s = state(k);
     if (!s.defined()) return Status::OK();
-    std::vector<uint8_t> item(s.width + 4);
-    Check(EncodeComponents(s.codec, s.strings, record, std::span<uint8_t>(item.data(), s.width)),
-          kFailureShortRecord);
     Entry probe;
-    EntryFromItem(k, item.data(), &probe);  // N = 0: before every real entry
+    probe.key = ProbeKey(k, record);
     TsrTree* tree = TreeOf(k);
     TsrRecord* r = nullptr;
     if (!s.layout.duplicates()) {

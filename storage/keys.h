@@ -174,6 +174,12 @@ class TableKeys {
   // without duplicates the entry of equal key bytes, with duplicates the
   // first entry (lowest N) of equal components. *found false: none (35).
   Status FindByKey(int k, std::span<const uint8_t> record, uint32_t* n, bool* found);
+  // The key bytes an entry of key k for the buffer's components would have
+  // (N = 0 in a key with duplicates, so it sorts before every real entry of
+  // equal components), made even where the components are blank-optional:
+  // the place a find or a walk starts from. Empty for a dynamic index not
+  // yet built.
+  std::vector<uint8_t> ProbeKey(int k, std::span<const uint8_t> record) const;
   // Whether the entry of exactly these encoded components and N exists
   // (returning to a remembered position).
   Status FindByPosition(int k, uint32_t n, std::span<const uint8_t> components,

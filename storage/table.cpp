@@ -5,6 +5,7 @@
 
 #include "storage/file_registry.h"
 #include "storage/internal_failure.h"
+#include "storage/key_maintainer.h"
 #include "storage/record.h"
 #include "storage/tree.h"
 #include "storage/tsr_file.h"
@@ -204,18 +205,13 @@ bool ReadBlob(const std::vector<std::vector<uint8_t>>& pieces, std::vector<uint8
 
 // --- services ----------------------------------------------------------------------
 
-NoKeys& NoKeys::Instance() {
-  static NoKeys keys;  // stateless
-  return keys;
-}
-
 TsrFileRegistry& TableServices::Registry(bool per_thread) const {
   if (per_thread) return thread_files != nullptr ? *thread_files : TsrFileRegistry::ThisThread();
   return files != nullptr ? *files : TsrFileRegistry::Process();
 }
 
 KeyMaintainer& TableServices::Keys() const {
-  return keys != nullptr ? *keys : NoKeys::Instance();
+  return keys != nullptr ? *keys : TableKeyMaintainer::Instance();
 }
 
 // --- the table ---------------------------------------------------------------------
@@ -250,10 +246,18 @@ KeyTable Table::KeyView() {
   k.definition = &definition_;
   k.tables = &tables_;
   k.oem = oem_;
+  k.keys = keys_.get();
   return k;
 }
 
+void Table::MakeKeys() {
+  keys_.reset();  // its cursors leave the pages before the new ones come
+  keys_ = std::make_unique<TableKeys>(file_, NumberValue(number_), definition_.record_length,
+                                      KeyLayoutsOf(definition_), KeyStrings{&tables_, oem_});
+}
+
 void Table::Reset() {
+  keys_.reset();
   tree_.reset();
   file_ = nullptr;
   registry_ = nullptr;
@@ -328,6 +332,8 @@ Status Table::OpenAs(const std::string& name, const TableDeclaration* declaratio
     return s;
   }
   full_name_ = name_.full();
+  if (purpose == Purpose::kOpen || purpose == Purpose::kCreate) MakeKeys();
+  full_build_ = false;
   return s;
 }
 
@@ -431,6 +437,7 @@ Status Table::WriteTableRecords() {
 
 Status Table::Close() {
   if (file_ == nullptr) return Status::OK();
+  keys_.reset();  // its cursors stand on pages of the file
   Status s = registry_->Release(file_);
   Reset();
   return s;
@@ -449,6 +456,7 @@ Status Table::Empty() {
       EncodeCollationRecord(collation, &data);
       s = Put(tree_.get(), CollationRecordKey(NumberValue(number_)), data);
     }
+    if (keys_ != nullptr) MakeKeys();  // dynamic indexes go with the records
     current_ = 0;
     watch_ = false;
     return s;
@@ -754,6 +762,9 @@ Status Table::Fetch(uint32_t record, std::span<uint8_t> buffer, bool watch) {
 
 Status Table::Records(uint8_t index, int32_t* count) {
   *count = 0;
+  if (keys_ != nullptr && index < key_count() && keys_->layout(index).dynamic()) {
+    return Read([&] { return keys_->Count(index, count); });
+  }
   return Read([&] {
     TsrRecord* r = tree_->Find(CounterKey(number_, index));
     if (r == nullptr) return Status::Error(err::kRecordNotFound, "Record Not Found");
@@ -762,6 +773,200 @@ Status Table::Records(uint8_t index, int32_t* count) {
     *count = c.count;
     return Status::OK();
   });
+}
+
+// --- keys --------------------------------------------------------------------------
+
+Status Table::CheckKey(int k) const {
+  if (file_ == nullptr || keys_ == nullptr) return NotOpen();
+  if (k < 0 || k >= key_count()) {
+    return Status::Error(err::kInvalidIndexString,
+                         "Invalid Index String: the table has no key " + std::to_string(k + 1));
+  }
+  return Status::OK();
+}
+
+Status Table::Find(int k, std::span<uint8_t> buffer, bool watch) {
+  Status s = CheckKey(k);
+  if (!s.ok()) return s;
+  if (buffer.size() != definition_.record_length) {
+    return Status::Error(err::kInvalidRecordDeclaration, "record buffer of the wrong length");
+  }
+  uint32_t record = 0;
+  bool found = false;
+  s = Read([&] { return keys_->FindByKey(k, buffer, &record, &found); });
+  if (!s.ok()) return s;
+  if (!found) return Status::Error(err::kRecordNotFound, "Record Not Found");
+  return Fetch(record, buffer, watch);
+}
+
+BuildOptions Table::MakeBuildOptions() const {
+  BuildOptions options;
+  options.full_build = full_build_;
+  options.progress_setting = progress_setting_;
+  options.progress = progress_;
+  if (oem_) options.to_buffer = [this](std::span<uint8_t> buffer) { FromStored(buffer); };
+  options.env = services_.env;
+  return options;
+}
+
+template <class F>
+Status Table::Build(F&& body) {
+  if (file_ == nullptr) return NotOpen();
+  Status s = body();
+  full_build_ = false;
+  // A build commits as it goes; what it did last is committed too, whatever
+  // its result (an interrupted build leaves its key stale from where it
+  // started, see key_build.h).
+  Status end = file_->read_intent() ? Status::OK() : file_->EndWriteIntent();
+  return s.ok() ? end : s;
+}
+
+Status Table::BuildKey(int k) {
+  Status s = CheckKey(k);
+  if (!s.ok()) return s;
+  return Build([&] { return tessera::BuildKey(keys_.get(), k, MakeBuildOptions()); });
+}
+
+Status Table::BuildAllKeys() {
+  if (keys_ == nullptr) return NotOpen();
+  return Build([&] {
+    if (full_build_) {
+      Status s = RenewCollation();
+      if (!s.ok()) return s;
+    }
+    return tessera::BuildAllKeys(keys_.get(), MakeBuildOptions());
+  });
+}
+
+Status Table::BuildDynamicIndex(int k, std::string_view components, const RecordFilter& filter) {
+  Status s = CheckKey(k);
+  if (!s.ok()) return s;
+  std::vector<NamedField> fields;
+  for (const FieldDefinition& f : definition_.fields) {
+    fields.push_back(NamedField{f.name, KeyColumn{f.type, f.offset, f.size, false}});
+  }
+  return Build([&] {
+    return tessera::BuildDynamicIndex(keys_.get(), k, components, fields, filter,
+                                      MakeBuildOptions());
+  });
+}
+
+Status Table::RenewCollation() {
+  if (mode::Access(file_->open_mode()) != mode::kReadWrite) {
+    return Status::Error(err::kAccessDenied, "Access Denied: the table is not open for writing");
+  }
+  Status s = file_->BeginWriteIntent();
+  if (!s.ok()) return s;
+  return file_->Guard([&]() -> Status {
+    const CollationTables& now = PlatformCollation();
+    const auto key = CollationRecordKey(NumberValue(number_));
+    if (TsrRecord* r = tree_->Find(key)) tree_->Delete(r);
+    std::array<uint8_t, kCollationRecordSize> data;
+    EncodeCollationRecord(CollationRecord{oem_, now}, &data);
+    s = Put(tree_.get(), key, data);
+    if (!s.ok()) return s;
+    has_collation_ = true;
+    if (tables_ == now) return Status::OK();
+    // Entries made with the old tables do not match keys made with the new
+    // ones: the build that follows remakes every ordinary key; indexes are
+    // marked stale from the first record so that their next build remakes
+    // them; dynamic indexes are dropped with the old key view.
+    tables_ = now;
+    for (int k = 0; k < key_count(); ++k) {
+      if (!keys_->layout(k).index() || keys_->layout(k).dynamic()) continue;
+      KeyCounter counter;
+      s = keys_->ReadCounter(k, &counter);
+      if (s.ok()) {
+        counter.rebuild_point = 1;
+        s = keys_->WriteCounter(k, counter);
+      }
+      if (!s.ok()) return s;
+    }
+    MakeKeys();
+    return Status::OK();
+  });
+}
+
+// --- the walk in key order ---------------------------------------------------------
+
+KeyWalk::KeyWalk(Table* table, int k) : table_(table), k_(k) {}
+
+void KeyWalk::ToFirst() {
+  place_ = Place::kStart;
+  key_.clear();
+  record_ = 0;
+}
+
+void KeyWalk::ToLast() {
+  place_ = Place::kEnd;
+  key_.clear();
+  record_ = 0;
+}
+
+Status KeyWalk::Seek(std::span<const uint8_t> buffer) {
+  Status s = table_->CheckKey(k_);
+  if (!s.ok()) return s;
+  if (buffer.size() != table_->record_length()) {
+    return Status::Error(err::kInvalidRecordDeclaration, "record buffer of the wrong length");
+  }
+  return table_->Read([&] {
+    key_ = table_->keys_->ProbeKey(k_, buffer);
+    place_ = key_.empty() ? Place::kStart : Place::kBefore;
+    record_ = 0;
+    return Status::OK();
+  });
+}
+
+Status KeyWalk::Step(bool forward) {
+  Status s = table_->CheckKey(k_);
+  if (!s.ok()) return s;
+  return table_->Read([&]() -> Status {
+    TableKeys& keys = *table_->keys_;
+    TsrTree* tree = keys.TreeOf(k_);  // none: a dynamic index never built
+    const auto prefix = keys.Prefix(k_);
+    TsrRecord* r = nullptr;
+    if (tree != nullptr) {
+      switch (place_) {
+        case Place::kStart:
+          if (forward) r = tree->Next(prefix);
+          break;
+        case Place::kEnd:
+          if (!forward) {
+            auto after = prefix;
+            ++after[TableKeys::kPrefixSize - 1];  // keys number at most 240
+            r = tree->Previous(after);
+          }
+          break;
+        case Place::kBefore:
+          if (forward) {
+            r = tree->Find(key_);
+            if (r == nullptr) r = tree->Next(key_);
+          } else {
+            r = tree->Previous(key_);
+          }
+          break;
+        case Place::kOn:
+          r = forward ? tree->Next(key_) : tree->Previous(key_);
+          break;
+      }
+    }
+    if (r == nullptr || !StartsWith(r->key(), prefix) || r->key_size() == prefix.size()) {
+      place_ = forward ? Place::kEnd : Place::kStart;
+      key_.clear();
+      record_ = 0;
+      return NotAvailable();
+    }
+    key_.assign(r->key().begin(), r->key().end());
+    record_ = TableKeys::RecordNumberOf(*r);
+    place_ = Place::kOn;
+    return Status::OK();
+  });
+}
+
+Status KeyWalk::Fetch(std::span<uint8_t> buffer, bool watch) {
+  if (record_ == 0) return NotAvailable();
+  return table_->Fetch(record_, buffer, watch);
 }
 
 }  // namespace tessera

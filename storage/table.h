@@ -44,8 +44,19 @@
 //  4. String fields (not overlays) and non-binary memos of an OEM table are
 //     stored in the OEM code page and held in the ANSI one in memory.
 //
-// Keys: the table calls a KeyMaintainer for its key entries. NoKeys keeps
-// none; the key layer implements the real one.
+// Keys: an open table keeps its TableKeys (keys.h) from open or create to
+// close, made once from its definition and its collation tables; dynamic
+// indexes live in it and go with it. Add, append, change and delete keep the
+// key entries through a KeyMaintainer: TableKeyMaintainer (key_maintainer.h)
+// over that TableKeys unless the services name another. Finds, counts and
+// builds of keys, and KeyWalk, the walk in a key's order, are here too.
+//
+// FULLBUILD: a build of all keys with the table's full-build setting on
+// first renews the collation record from the platform's current tables, so
+// that the rebuilt keys and the record agree; indexes (which that build
+// does not build) are then marked stale from record 1, and dynamic indexes
+// are dropped, because their entries were made with the old tables. Every
+// build turns the setting off afterwards, whatever its result.
 //
 // Remove, copy, rename and the list of tables: table_catalogue.h. The
 // interactive choice of a table: table_chooser.h.
@@ -63,6 +74,8 @@
 #include "storage/declaration.h"
 #include "storage/definition.h"
 #include "storage/env/env.h"
+#include "storage/key_build.h"
+#include "storage/keys.h"
 #include "storage/status.h"
 
 namespace tessera {
@@ -141,7 +154,9 @@ bool ReadBlob(const std::vector<std::vector<uint8_t>>& pieces, std::vector<uint8
 // --- key maintenance -------------------------------------------------------------
 
 // What a key maintainer works on: the open table's file and tree, number,
-// definition and string treatment. Valid for the duration of one call.
+// definition and string treatment, and the table's own key view (null for a
+// table opened only to be removed, copied or renamed). Valid for the
+// duration of one call.
 struct KeyTable {
   TsrFile* file = nullptr;
   TsrTree* tree = nullptr;
@@ -149,6 +164,7 @@ struct KeyTable {
   const TableDefinition* definition = nullptr;
   const CollationTables* tables = nullptr;
   bool oem = false;
+  TableKeys* keys = nullptr;
 };
 
 // The table layer calls these inside the file's write intent, in the order
@@ -179,22 +195,6 @@ class KeyMaintainer {
   virtual void DropTable(const KeyTable& table) = 0;
 };
 
-// Keeps no key entries (the counters of the keys stay as created).
-class NoKeys final : public KeyMaintainer {
- public:
-  Status AddEntries(const KeyTable&, uint32_t, std::span<const uint8_t>, bool) override {
-    return Status::OK();
-  }
-  Status UpdateEntries(const KeyTable&, uint32_t, std::span<const uint8_t>,
-                       std::span<const uint8_t>) override {
-    return Status::OK();
-  }
-  void DeleteEntries(const KeyTable&, uint32_t, std::span<const uint8_t>) override {}
-  void DropTable(const KeyTable&) override {}
-
-  static NoKeys& Instance();
-};
-
 // --- services --------------------------------------------------------------------
 
 // Where tables get their OS services, open files and key maintenance. Null
@@ -203,7 +203,7 @@ struct TableServices {
   Env* env = Env::Default();
   TsrFileRegistry* files = nullptr;         // tables without the per-thread flag
   TsrFileRegistry* thread_files = nullptr;  // tables with it
-  KeyMaintainer* keys = nullptr;            // null: NoKeys
+  KeyMaintainer* keys = nullptr;            // null: TableKeyMaintainer
 
   TsrFileRegistry& Registry(bool per_thread) const;
   KeyMaintainer& Keys() const;
@@ -257,8 +257,36 @@ class Table {
   // Reads record N into `buffer` and makes it current; 35 when it does not
   // exist. `watch` arms the check of the next Change.
   Status Fetch(uint32_t record, std::span<uint8_t> buffer, bool watch = false);
-  // The count of the data records (index 243) or of key k.
+  // The count of the data records (index 243) or of key k (a dynamic
+  // index: of its entries in memory, 0 before its first build).
   Status Records(uint8_t index, int32_t* count);
+
+  // --- keys (k counts from 0; 76 for a key the table does not have) --------
+  int key_count() const { return static_cast<int>(definition_.keys.size()); }
+  // The table's key view, null when the table is not open.
+  TableKeys* keys() const { return keys_.get(); }
+  // Reads into `buffer` the first record, in key k's order, whose key
+  // components equal the buffer's, and makes it current; 35 when there is
+  // none. `buffer` is untouched then.
+  Status Find(int k, std::span<uint8_t> buffer, bool watch = false);
+  // Progress reports of builds: the hook and the setting (1..100), as
+  // BuildOptions takes them.
+  void set_build_progress(BuildProgress* progress, int setting) {
+    progress_ = progress;
+    progress_setting_ = setting;
+  }
+  // The FULLBUILD setting (see the header comment); builds turn it off.
+  void set_full_build(bool on) { full_build_ = on; }
+  bool full_build() const { return full_build_; }
+  // Builds key k (key_build.h); 5 unless the table is open for reading and
+  // writing. The build's work is committed whatever its result.
+  Status BuildKey(int k);
+  // Builds every key that is neither an index nor a dynamic index, renewing
+  // the collation record first with FULLBUILD on.
+  Status BuildAllKeys();
+  // Gives dynamic index k the columns of `components` (field names, see
+  // ParseIndexComponents) and builds it from the records `filter` accepts.
+  Status BuildDynamicIndex(int k, std::string_view components, const RecordFilter& filter = {});
 
   // Working memo buffers (declaration order): a memo is its declared size,
   // space filled; a blob any length. Written by Add and Change, read by
@@ -280,6 +308,7 @@ class Table {
 
  private:
   friend class TableCatalogue;
+  friend class KeyWalk;
   enum class Purpose { kOpen, kCreate, kRemove, kRenameSource, kCopySource };
 
   Status OpenAs(const std::string& name, const TableDeclaration* declaration,
@@ -292,6 +321,14 @@ class Table {
   void DeleteEverything();
   void MakeWorkAreas();
   KeyTable KeyView();
+  Status CheckKey(int k) const;
+  // Makes keys_ anew from the definition and the working tables.
+  void MakeKeys();
+  BuildOptions MakeBuildOptions() const;
+  template <class F>
+  Status Build(F&& body);
+  // FULLBUILD's first step: the collation record from the platform's tables.
+  Status RenewCollation();
   // Runs a changing operation in write intent and ends it.
   template <class F>
   Status Write(F&& body);
@@ -324,12 +361,57 @@ class Table {
   bool has_collation_ = false;
   bool oem_ = false;
   CollationTables tables_;
+  // After the file: destroyed first, as its cursors stand on its pages.
+  std::unique_ptr<TableKeys> keys_;
+  bool full_build_ = false;
+  BuildProgress* progress_ = nullptr;
+  int progress_setting_ = 0;
 
   uint32_t current_ = 0;  // 0: none
   bool watch_ = false;
   std::vector<uint8_t> saved_;                  // the current record as read
   std::vector<std::vector<uint8_t>> memos_;     // working buffers
   std::vector<std::vector<uint8_t>> memos_read_;  // as read, for watch
+};
+
+// KeyWalk: the entries of key k in key order, one step at a time, each step
+// an operation of its own. The walk keeps only a copy of the key of the entry
+// it stands on (or of the place it stands before), never a pointer into the
+// tree, so adds, changes and deletes between steps -- through this table or
+// any other -- cannot invalidate it: a step takes the entry after (or before)
+// that copy in the tree as it is then. An entry deleted under the walk is
+// simply not met again; an entry added ahead of it is met.
+class KeyWalk {
+ public:
+  // Stands before the first entry.
+  KeyWalk(Table* table, int k);
+
+  void ToFirst();  // before the first entry
+  void ToLast();   // after the last entry
+  // Stands before the first entry whose components are not below the
+  // buffer's (the place Table::Find starts from).
+  Status Seek(std::span<const uint8_t> buffer);
+
+  // Steps to the next (previous) entry; 33 ("Record Not Available") past
+  // the last (first) one, where the walk then stands.
+  Status Next() { return Step(true); }
+  Status Previous() { return Step(false); }
+  // The record number of the entry stood on (0 when none).
+  uint32_t record() const { return record_; }
+  // Reads that record into `buffer` (Table::Fetch: it becomes current);
+  // 35 when the entry outlived its record.
+  Status Fetch(std::span<uint8_t> buffer, bool watch = false);
+
+ private:
+  Status Step(bool forward);
+
+  enum class Place { kStart, kEnd, kBefore, kOn };
+
+  Table* table_;
+  int k_;
+  Place place_ = Place::kStart;
+  std::vector<uint8_t> key_;  // kOn: the entry's key; kBefore: the bound
+  uint32_t record_ = 0;
 };
 
 }  // namespace tessera
