@@ -20,11 +20,11 @@ void ThreadContext::OnStart() {
 
 void ThreadContext::OnEnd() { dictionary_.reset(); }
 
-ThreadContext* StartProcedure(const ProcedureSpec& spec, platform::GlobalServices services,
+ThreadContext* StartProcedure(const ProcedureSpec& procedure, platform::GlobalServices services,
                               platform::WindowHost* host) {
-  auto* context = new ThreadContext(spec.name, spec.stack_size, services, host);
+  auto* context = new ThreadContext(procedure.name, procedure.stack_size, services, host);
   context->Start();
-  if (spec.run) spec.run(*context);
+  if (procedure.run) procedure.run(*context);
   context->ProcedureReturned();
   return context;
 }

@@ -48,9 +48,9 @@ struct ProcedureSpec {
   std::function<void(ThreadContext&)> run;
 };
 
-// Starts `spec` on a context of its own and returns at once. The pointer is
+// Starts `procedure` on a context of its own and returns at once. The pointer is
 // only good until the context ends; callers normally drop it.
-ThreadContext* StartProcedure(const ProcedureSpec& spec, platform::GlobalServices services,
+ThreadContext* StartProcedure(const ProcedureSpec& procedure, platform::GlobalServices services,
                               platform::WindowHost* host);
 
 }  // namespace ravelin

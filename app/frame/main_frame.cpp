@@ -196,8 +196,8 @@ void MainFrame::RunCommand(int number) {
       EditCommand("paste");
       break;
     case MenuCommand::kStart:
-      if (auto spec = FindProcedure(QString::fromLatin1(entry->procedure)))
-        StartProcedure(*spec, context_.services(), this);
+      if (auto procedure = FindProcedure(QString::fromLatin1(entry->procedure)))
+        StartProcedure(*procedure, context_.services(), this);
       break;
     case MenuCommand::kTile:
       mdi_->tileSubWindows();
