@@ -598,6 +598,14 @@ void Table::DeleteMemos(uint32_t record) {
 
 // --- records -----------------------------------------------------------------------
 
+Status Table::FetchCurrent(std::vector<uint8_t>* stored) {
+  if (current_ == 0) return NotAvailable();
+  bool found = false;
+  Status s = FetchStored(current_, stored, &found);
+  if (!s.ok()) return s;
+  return found ? Status::OK() : NotAvailable();
+}
+
 Status Table::FetchStored(uint32_t record, std::vector<uint8_t>* buffer, bool* found) {
   *found = false;
   TsrRecord* r = tree_->Find(DataRecordKey(number_, record));
@@ -676,12 +684,9 @@ Status Table::Change(std::span<const uint8_t> buffer) {
   const bool watch = watch_;
   watch_ = false;
   return Write([&] {
-    if (current_ == 0) return NotAvailable();
     std::vector<uint8_t> stored;
-    bool found = false;
-    Status s = FetchStored(current_, &stored, &found);
+    Status s = FetchCurrent(&stored);
     if (!s.ok()) return s;
-    if (!found) return NotAvailable();
     if (watch) {
       bool changed = stored != saved_;
       for (size_t i = 0; !changed && i < memos_read_.size(); ++i) {
@@ -716,12 +721,9 @@ Status Table::Change(std::span<const uint8_t> buffer) {
 Status Table::Delete() {
   if (file_ == nullptr) return NotOpen();
   return Write([&] {
-    if (current_ == 0) return NotAvailable();
     std::vector<uint8_t> stored;
-    bool found = false;
-    Status s = FetchStored(current_, &stored, &found);
+    Status s = FetchCurrent(&stored);
     if (!s.ok()) return s;
-    if (!found) return NotAvailable();
     tree_->Delete(tree_->Find(DataRecordKey(number_, current_)));
     services_.Keys().DeleteEntries(KeyView(), current_, stored);
     bool missing = false;

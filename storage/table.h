@@ -346,6 +346,8 @@ class Table {
   std::vector<std::vector<uint8_t>> StoredPieces(uint32_t record, size_t i);
   std::vector<std::vector<uint8_t>> PiecesOf(size_t i) const;
   Status FetchStored(uint32_t record, std::vector<uint8_t>* buffer, bool* found);
+  // The stored copy of the current record; 33 when there is none or it is gone.
+  Status FetchCurrent(std::vector<uint8_t>* stored);
   void Reset();
 
   TableServices services_;

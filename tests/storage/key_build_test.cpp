@@ -63,11 +63,7 @@ class KeyBuildTest : public ::testing::Test {
     EXPECT_TRUE(s.ok()) << s.ToString();
     return n;
   }
-  std::vector<uint32_t> Numbers(int k) {
-    std::vector<uint32_t> out;
-    for (auto& [n, c] : table.Entries(k)) out.push_back(n);
-    return out;
-  }
+  std::vector<uint32_t> Numbers(int k) { return table.RecordNumbers(k); }
 
   ScratchDir dir;
   KeyTable table;

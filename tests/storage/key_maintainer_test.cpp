@@ -329,12 +329,7 @@ TableDeclaration ThreeKeys() {
   d.attributes = kTableCreate;
   d.record_size = 26;
   auto field = [&](const char* label, FieldType type, uint32_t offset, uint32_t length) {
-    FieldDescription f;
-    f.type = type;
-    f.offset = offset;
-    f.label = label;
-    f.element_length = length;
-    d.fields.push_back(f);
+    testing::AddField(&d, label, type, offset, length);
   };
   field("T:ID", FieldType::kLong, 0, 4);
   field("T:NAME", FieldType::kString, 4, 12);

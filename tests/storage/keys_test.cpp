@@ -84,11 +84,7 @@ class KeysTest : public ::testing::Test {
     return n;
   }
 
-  std::vector<uint32_t> Numbers(int k) {
-    std::vector<uint32_t> out;
-    for (auto& [n, c] : table.Entries(k)) out.push_back(n);
-    return out;
-  }
+  std::vector<uint32_t> Numbers(int k) { return table.RecordNumbers(k); }
 
   ScratchDir dir;
   std::string path = dir.File("KEYS.TSR");

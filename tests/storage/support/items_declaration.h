@@ -7,18 +7,24 @@
 
 namespace tessera::testing {
 
+// Appends a one-element field to a declaration.
+inline void AddField(TableDeclaration* d, const char* label, FieldType type, uint32_t offset,
+                     uint32_t length) {
+  FieldDescription f;
+  f.type = type;
+  f.offset = offset;
+  f.label = label;
+  f.element_length = length;
+  d->fields.push_back(f);
+}
+
 inline TableDeclaration ItemsDeclaration(std::string name = "ITEMS") {
   TableDeclaration d;
   d.name = std::move(name);
   d.attributes = kTableCreate | kTablePerThread;
   d.record_size = 128;
   auto field = [&](const char* label, FieldType type, uint32_t offset, uint32_t length) {
-    FieldDescription f;
-    f.type = type;
-    f.offset = offset;
-    f.label = label;
-    f.element_length = length;
-    d.fields.push_back(f);
+    AddField(&d, label, type, offset, length);
   };
   field("ITE:CHECKLISTNAME", FieldType::kString, 0, 40);
   field("ITE:SUBCATEGORY", FieldType::kString, 40, 20);

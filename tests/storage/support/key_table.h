@@ -142,6 +142,13 @@ class KeyTable {
     return out;
   }
 
+  // Record numbers of key k's entries, in key order.
+  std::vector<uint32_t> RecordNumbers(int k) {
+    std::vector<uint32_t> out;
+    for (auto& [n, c] : Entries(k)) out.push_back(n);
+    return out;
+  }
+
   int32_t Count(int k) {
     int32_t c = -1;
     (void)keys_->Count(k, &c);
